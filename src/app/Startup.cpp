@@ -1,0 +1,31 @@
+#include "Startup.h"
+
+#include "TApplication.h"
+#include "TForm1.h"
+#include "TForm2.h"
+#include "platform/FloatingPointEnvironment.h"
+
+#include <memory>
+
+namespace app {
+
+int RunProgram(TApplication& application, const QString& executablePath,
+               const platform::FloatingPointEnvironment& startEnvironment)
+{
+    int exitCode = 0;
+    try {
+        auto form1 = std::make_unique<TForm1>(executablePath);
+        if (!form1->ExitRequested()) {
+            auto form2 = std::make_unique<TForm2>();
+            form1->show();
+            exitCode = application.exec();
+        }
+    } catch (const std::exception& error) {
+        TApplication::ShowException(error);
+        exitCode = 1;
+    }
+    startEnvironment.Restore();
+    return exitCode;
+}
+
+}  // namespace app

@@ -1,0 +1,64 @@
+#include "TApplication.h"
+
+#include "platform/Exception.h"
+
+#include <QMessageBox>
+
+namespace app {
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    // Not the display name: on Linux that would be appended to every window caption.
+    setApplicationName(QStringLiteral("snimkorez"));
+}
+
+QString TApplication::Title()
+{
+    return QStringLiteral("Лето - это отдых в Крыму!");
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        ShowException(error);
+    } catch (...) {
+        ShowErrorMessage(QString());
+    }
+    return false;
+}
+
+void TApplication::ShowException(const std::exception& error)
+{
+    if (const auto* own = dynamic_cast<const platform::Exception*>(&error))
+        ShowErrorMessage(own->Message());
+    else
+        ShowErrorMessage(QString::fromUtf8(error.what()));
+}
+
+void TApplication::ShowErrorMessage(const QString& message)
+{
+    QMessageBox box(QMessageBox::Critical, Title(), FormatErrorMessage(message), QMessageBox::Ok);
+    box.exec();
+}
+
+QString TApplication::FormatErrorMessage(const QString& message)
+{
+    if (!message.isEmpty() && message.back() > u'.')
+        return message + u'.';
+    return message;
+}
+
+void TApplication::HandleEvent(const std::function<void()>& handler)
+{
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        ShowException(error);
+    } catch (...) {
+        ShowErrorMessage(QString());
+    }
+}
+
+}  // namespace app

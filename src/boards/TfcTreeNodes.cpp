@@ -1,0 +1,68 @@
+#include "TfcTreeNodes.h"
+
+#include "platform/TMemoryStream.h"
+
+namespace boards {
+
+TfcTreeNodes::TfcTreeNodes(NodeFactory factory) : m_factory(std::move(factory))
+{
+    if (!m_factory)
+        m_factory = [](TfcTreeNodes* owner) { return std::make_unique<TfcTreeNode>(owner); };
+}
+
+std::vector<TfcTreeNode*> TfcTreeNodes::AllNodes() const
+{
+    std::vector<TfcTreeNode*> nodes;
+    // Explicit stack: a deep tree must not cost call depth here.
+    std::vector<TfcTreeNode*> pending;
+    for (auto it = m_roots.rbegin(); it != m_roots.rend(); ++it)
+        pending.push_back(it->get());
+    while (!pending.empty()) {
+        TfcTreeNode* node = pending.back();
+        pending.pop_back();
+        nodes.push_back(node);
+        for (int i = node->Count() - 1; i >= 0; --i)
+            pending.push_back(node->Item(i));
+    }
+    return nodes;
+}
+
+TfcTreeNode* TfcTreeNodes::AddRoot(const QString& text)
+{
+    m_roots.push_back(CreateNode());
+    m_roots.back()->SetText(text);
+    return m_roots.back().get();
+}
+
+void TfcTreeNodes::Clear()
+{
+    m_roots.clear();
+}
+
+std::unique_ptr<TfcTreeNode> TfcTreeNodes::CreateNode()
+{
+    return m_factory(this);
+}
+
+void TfcTreeNodes::ReadData(const QByteArray& bytes)
+{
+    Clear();
+    platform::TMemoryStream stream(bytes);
+    const int version = m_streamVersion;
+    m_streamVersion = 1;
+    const std::int32_t rootCount = stream.ReadInt32();
+    for (std::int32_t i = 0; i < rootCount; ++i)
+        AddRoot(QString())->ReadNode(stream, version, 0);
+}
+
+QByteArray TfcTreeNodes::WriteData()
+{
+    m_streamVersion = 1;
+    platform::TMemoryStream stream;
+    stream.WriteInt32(Count());
+    for (const auto& root : m_roots)
+        root->WriteNode(stream);
+    return stream.Data();
+}
+
+}  // namespace boards
