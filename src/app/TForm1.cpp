@@ -47,6 +47,7 @@ void TForm1::CreateControls()
     m_label2 = new QLabel(QStringLiteral("Сайт:"), m_panel1);
     m_label2->setObjectName(QStringLiteral("Label2"));
     m_label2->setGeometry(8, 8, 27, 13);
+    m_label2->adjustSize();  // labels size to their text; the fallback font is wider
 
     m_board = new boards::TfcTreeCombo(m_panel1);
     m_board->setObjectName(QStringLiteral("board"));
