@@ -84,6 +84,13 @@ void TfcTreeNode::SetChecked(bool checked) noexcept
     }
 }
 
+void TfcTreeNode::ExpandAll() noexcept
+{
+    m_expanded = true;
+    for (const auto& child : m_children)
+        child->ExpandAll();
+}
+
 int TfcTreeNode::Level() const noexcept
 {
     int level = 0;

@@ -68,6 +68,12 @@ public:
     // The record size this node was read with; 0 for a node never read.
     [[nodiscard]] std::int32_t StoredSize() const noexcept { return m_storedSize; }
 
+    // Whether the children show in the tree; stored nowhere.
+    [[nodiscard]] bool Expanded() const noexcept { return m_expanded; }
+    void SetExpanded(bool expanded) noexcept { m_expanded = expanded; }
+    // Expands this node and every node below it.
+    void ExpandAll() noexcept;
+
     [[nodiscard]] TfcTreeNode* Parent() const noexcept { return m_parent; }
     [[nodiscard]] TfcTreeNodes* Owner() const noexcept { return m_owner; }
     [[nodiscard]] int Count() const noexcept { return static_cast<int>(m_children.size()); }
@@ -109,6 +115,7 @@ private:
     std::int32_t m_data = 0;
     std::int32_t m_storedSize = 0;
     int m_storedTextLength = 0;
+    bool m_expanded = false;
 };
 
 }  // namespace boards

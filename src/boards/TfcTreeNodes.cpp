@@ -12,6 +12,16 @@ TfcTreeNodes::TfcTreeNodes(NodeFactory factory) : m_factory(std::move(factory))
 
 std::vector<TfcTreeNode*> TfcTreeNodes::AllNodes() const
 {
+    return CollectNodes(false);
+}
+
+std::vector<TfcTreeNode*> TfcTreeNodes::VisibleNodes() const
+{
+    return CollectNodes(true);
+}
+
+std::vector<TfcTreeNode*> TfcTreeNodes::CollectNodes(bool visibleOnly) const
+{
     std::vector<TfcTreeNode*> nodes;
     // Explicit stack: a deep tree must not cost call depth here.
     std::vector<TfcTreeNode*> pending;
@@ -21,6 +31,8 @@ std::vector<TfcTreeNode*> TfcTreeNodes::AllNodes() const
         TfcTreeNode* node = pending.back();
         pending.pop_back();
         nodes.push_back(node);
+        if (visibleOnly && !node->Expanded())
+            continue;
         for (int i = node->Count() - 1; i >= 0; --i)
             pending.push_back(node->Item(i));
     }

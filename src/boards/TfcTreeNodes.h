@@ -30,6 +30,9 @@ public:
     [[nodiscard]] TfcTreeNode* Item(int index) const { return m_roots.at(static_cast<std::size_t>(index)).get(); }
     // Every node, each followed by its subtree.
     [[nodiscard]] std::vector<TfcTreeNode*> AllNodes() const;
+    // The nodes a tree shows: every root, and the children of expanded nodes
+    // whose own parents show, in pre-order.
+    [[nodiscard]] std::vector<TfcTreeNode*> VisibleNodes() const;
 
     TfcTreeNode* AddRoot(const QString& text);
     void Clear();
@@ -44,6 +47,8 @@ public:
     [[nodiscard]] QByteArray WriteData();
 
 private:
+    [[nodiscard]] std::vector<TfcTreeNode*> CollectNodes(bool visibleOnly) const;
+
     NodeFactory m_factory;
     std::vector<std::unique_ptr<TfcTreeNode>> m_roots;
     int m_streamVersion = 0;
