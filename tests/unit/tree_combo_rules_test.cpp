@@ -1,4 +1,5 @@
 #include "boards/Catalogue.h"
+#include "boards/PopupPlacement.h"
 #include "boards/TfcTreeComboTreeNode.h"
 #include "boards/TfcTreeNodes.h"
 #include "boards/TreeComboRules.h"
@@ -168,6 +169,38 @@ private Q_SLOTS:
         QCOMPARE(TreeComboRules::SearchCandidate("abc", 0, 0, u'x'), QString("xabc"));
         QCOMPARE(TreeComboRules::SearchCandidate("abc", 1, 1, u'x'), QString("axc"));
         QCOMPARE(TreeComboRules::SearchCandidate("", 0, 0, u'я'), QString("я"));
+    }
+
+    void popupPlacement_data()
+    {
+        QTest::addColumn<QRect>("selector");
+        QTest::addColumn<int>("nodes");
+        QTest::addColumn<int>("widest");
+        QTest::addColumn<QRect>("popup");
+        const QRect normal(100, 100, 177, 21);
+        // 8 rows of 16 px plus two 1-px borders = 130; 177 wide unless the text needs more.
+        QTest::newRow("below, selector width") << normal << 159 << 100 << QRect(100, 121, 177, 130);
+        QTest::newRow("fewer nodes than rows") << normal << 3 << 100 << QRect(100, 121, 177, 50);
+        QTest::newRow("empty tree: selector height") << normal << 0 << 100 << QRect(100, 121, 177, 23);
+        // 2 + 200 + 6 + 2 * 16 = 240
+        QTest::newRow("wide text") << normal << 159 << 200 << QRect(100, 121, 240, 130);
+        QTest::newRow("near the bottom: above") << QRect(100, 700, 177, 21) << 159 << 100
+                                                << QRect(100, 570, 177, 130);
+        QTest::newRow("near the right: right-aligned") << QRect(900, 100, 177, 21) << 159 << 200
+                                                       << QRect(837, 121, 240, 130);
+    }
+    void popupPlacement()
+    {
+        QFETCH(QRect, selector);
+        QFETCH(int, nodes);
+        QFETCH(int, widest);
+        QFETCH(QRect, popup);
+        PopupMetrics metrics;
+        metrics.rowHeight = 16;
+        metrics.nodeCount = nodes;
+        metrics.widestRow = widest;
+        metrics.scrollBarWidth = 16;
+        QCOMPARE(PlacePopup(selector, QRect(0, 0, 1080, 768), metrics), popup);
     }
 
 private:
