@@ -52,6 +52,9 @@ void TForm1::CreateControls()
     m_board = new boards::TfcTreeCombo(m_panel1);
     m_board->setObjectName(QStringLiteral("board"));
     m_board->setGeometry(48, 5, 177, 21);
+    m_board->SetDropDownCount(8);
+    m_board->SetOptions(boards::icoExpanded);
+    m_board->SetShowMatchText(true);
     boards::LoadCatalogue(m_board->Items());
 }
 
