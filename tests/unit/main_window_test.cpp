@@ -2,6 +2,7 @@
 #include "app/TApplication.h"
 #include "app/TForm1.h"
 #include "boards/Catalogue.h"
+#include "boards/TfcPopupTreeView.h"
 #include "boards/TfcTreeCombo.h"
 #include "boards/TfcTreeNode.h"
 #include "platform/FloatingPointEnvironment.h"
@@ -9,6 +10,7 @@
 
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -144,6 +146,51 @@ private Q_SLOTS:
         QCOMPARE(form.board()->SelectedNode() != nullptr, selected);
         if (selected)
             QCOMPARE(form.board()->SelectedNode()->Text(), text);
+        // The start-up went through the real drop-down; the next one opens
+        // where that left the tree.
+        form.board()->DropDown();
+        QCOMPARE(form.board()->TreeSelection(), form.board()->SelectedNode());
+        if (!selected)
+            QCOMPARE(form.board()->TreeView()->TopRow(), 0);
+        form.board()->CloseUp(false);
+    }
+
+    // The selector on the shown main window, its popup open under a Cyrillic
+    // category. SNIMKOREZ_SELECTOR_SHOT names a file to keep the picture in.
+    void selectorPopupOnTheMainWindow()
+    {
+        Write("[Board]\nSelect=Yalta-Leto.ru\n");
+        TForm1 form(m_exe);
+        form.show();
+        form.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        boards::TfcTreeCombo* board = form.board();
+        board->setFocus();
+        QTest::keyClick(board, Qt::Key_F4);
+        QWidget* popup = board->Popup();
+        QVERIFY(popup->isVisible());
+        QCOMPARE(QApplication::activeWindow(), &form);
+        QCOMPARE(board->TreeSelection()->Text(), QStringLiteral("yalta-leto.ru"));
+
+        const QRect frame = form.geometry();
+        const QRect all = frame.united(popup->geometry());
+        QImage shot(all.size(), QImage::Format_RGB32);
+        shot.fill(Qt::white);
+        {
+            QPainter painter(&shot);
+            painter.drawPixmap(frame.topLeft() - all.topLeft(), form.grab());
+            painter.drawPixmap(popup->geometry().topLeft() - all.topLeft(), popup->grab());
+        }
+        const boards::TfcPopupTreeView* view = board->TreeView();
+        const QRect label = view->LabelRect(board->TreeSelection());
+        const QPoint inShot = view->viewport()->mapTo(popup, label.topLeft()) +
+                              popup->geometry().topLeft() - all.topLeft() + QPoint(1, 1);
+        QCOMPARE(shot.pixelColor(inShot), view->palette().color(QPalette::Active, QPalette::Highlight));
+        const QString path = qEnvironmentVariable("SNIMKOREZ_SELECTOR_SHOT");
+        if (!path.isEmpty())
+            QVERIFY(shot.save(path));
+        QTest::keyClick(board, Qt::Key_Escape);
+        QVERIFY(!popup->isVisible());
     }
 
     void settingsWriteStoresPositionAndBoard()
