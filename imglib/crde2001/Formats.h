@@ -1,0 +1,71 @@
+#pragma once
+
+// The codec module's formats, each a decoder over bytes in memory. The C
+// entries (Entries.cpp, Info.cpp) map the file, pick the decoder and turn its
+// picture into the depth the caller asked for; the fuzz targets call the
+// decoders directly.
+//
+// Every function returns > 0 on success or an IL_ERR_* number, never throws
+// on bad data (memory exhaustion may throw std::bad_alloc, which the entry's
+// guard turns into a failure), never reads outside [data, data + size), and
+// refuses a picture that DecodedSizeAllowed() refuses before allocating it.
+
+#include "imglib.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace crde {
+
+struct ImageInfo {
+    std::string format;       // "JPEG", "PNG", ... as fileinfo reports it
+    int32_t width = 0;        // as the picture will be read (upright for JPEG)
+    int32_t height = 0;
+    int16_t bits = 0;         // bits per pixel of the file's picture (1, 4, 8, 16, 24, 32...)
+    int16_t pages = 1;        // pages (TIFF) or frames (GIF)
+    int16_t orientation = 0;  // EXIF orientation 1..8, 0 when none
+    std::string compression;  // e.g. "JPEG", "LZW", "RLE8", "None"
+};
+
+// Progress of a decoder: ReportProgress returns false when asked to stop.
+struct Progress {
+    void* control = nullptr;
+    ILProgress callback = nullptr;
+    [[nodiscard]] bool Report(int percent) const
+    {
+        return callback == nullptr || callback(percent, control) != 0;
+    }
+};
+
+// Decoders give the picture at its natural depth: 1, 4 or 8 bits with a
+// colour table, or 24 bits (blue, green, red). `page` is the TIFF page.
+int16_t InfoJpeg(const uint8_t* data, size_t size, ImageInfo& info);
+int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib);
+// The JPEG file for a 24-bit (or any uncompressed) block; `grey` writes one channel.
+int16_t WriteJpeg(HDIB dib, int quality, int smoothing, bool grey, const Progress& progress,
+                  std::string& out);
+
+int16_t InfoPng(const uint8_t* data, size_t size, ImageInfo& info);
+int16_t ReadPng(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib);
+
+int16_t InfoGif(const uint8_t* data, size_t size, ImageInfo& info);
+int16_t ReadGif(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib);
+
+int16_t InfoTiff(const uint8_t* data, size_t size, int page, ImageInfo& info);
+int16_t ReadTiff(const uint8_t* data, size_t size, int page, const Progress& progress, HDIB* dib);
+
+int16_t InfoBmp(const uint8_t* data, size_t size, ImageInfo& info);
+int16_t ReadBmp(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib);
+
+int16_t InfoTga(const uint8_t* data, size_t size, ImageInfo& info);
+int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib);
+
+int16_t InfoPcx(const uint8_t* data, size_t size, ImageInfo& info);
+int16_t ReadPcx(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib);
+
+// The format by its first bytes: "JPEG", "PNG", "GIF", "TIFF", "BMP", "PCX",
+// "EPS", "PCD", "DXF", "TGA" (checked last: it has no signature), or "".
+std::string DetectFormat(const uint8_t* data, size_t size);
+
+}  // namespace crde

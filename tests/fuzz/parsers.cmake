@@ -1,0 +1,1 @@
+# Fuzz targets of this area are added here.
