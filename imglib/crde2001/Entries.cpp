@@ -169,6 +169,8 @@ extern "C" IMGLIB_API int16_t wrjpgfiledib(const char* name, int16_t quality, in
         umask(mask);
         bool ok = written == bytes.size();
         ok = fchmod(fd, 0666 & ~mask) == 0 && ok;
+        // On disk before the rename, or a power cut can leave an empty photo behind.
+        ok = ::fsync(fd) == 0 && ok;
         ok = ::close(fd) == 0 && ok;
         if (!ok || std::rename(temporary.c_str(), name) != 0) {
             ::unlink(temporary.c_str());

@@ -1,9 +1,658 @@
+// JPEG through libjpeg-turbo: header figures with the EXIF orientation, a
+// decoder that writes rows straight into an upright block, and a writer that
+// keeps nothing but what decoding needs.
+//
+// libjpeg reports fatal errors by calling error_exit, which must not return:
+// ours longjmps back to Attempt(). Everything between Attempt's setjmp and a
+// possible longjmp (the Decode*/Encode bodies and libjpeg's callbacks) is
+// plain C-like code with no object that has a destructor; buffers that need
+// freeing live in the Decoder/Encoder records of the caller's frame.
 #include "Formats.h"
+
+#include "Dib.h"
+
+#include <array>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+// jpeglib.h first: it sets the features jerror.h lists messages for.
+// clang-format off
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
 
 namespace crde {
 
-int16_t InfoJpeg(const uint8_t*, size_t, ImageInfo&) { return IL_ERR_UNSUPPORTED; }
-int16_t ReadJpeg(const uint8_t*, size_t, const Progress&, HDIB*) { return IL_ERR_UNSUPPORTED; }
-int16_t WriteJpeg(HDIB, int, int, bool, const Progress&, std::string&) { return IL_ERR_UNSUPPORTED; }
+namespace {
+
+// A hostile progressive file can repeat cheap scans over a huge coefficient
+// buffer for minutes; real encoders write about ten.
+constexpr int kMaxScans = 100;
+// libjpeg's own buffers (a progressive file keeps every coefficient). There is
+// no backing store, so a file that needs more fails instead of swapping.
+constexpr long kMaxDecoderMemory = 1024L * 1024L * 1024L;
+// Rows decoded per batch when the rows must be converted or turned.
+constexpr int kBatchRows = 16;
+
+struct ErrorManager {
+    jpeg_error_mgr pub;  // first: libjpeg hands us &pub as cinfo->err
+    std::jmp_buf jump;
+    int16_t failure;
+};
+
+[[nodiscard]] int16_t FailureFor(int code)
+{
+    switch (code) {
+    case JERR_OUT_OF_MEMORY:
+        return IL_ERR_MEMORY;
+    case JERR_NO_BACKING_STORE:  // our memory cap was reached
+    case JERR_IMAGE_TOO_BIG:
+    case JERR_WIDTH_OVERFLOW:
+        return IL_ERR_TOO_LARGE;
+    case JERR_NO_SOI:
+    case JERR_INPUT_EMPTY:
+        return IL_ERR_FORMAT;
+    case JERR_BAD_PRECISION:  // 12-bit samples
+    case JERR_CONVERSION_NOTIMPL:
+    case JERR_NOT_COMPILED:
+    case JERR_ARITH_NOTIMPL:
+    case JERR_SOF_UNSUPPORTED:
+        return IL_ERR_UNSUPPORTED;
+    default:
+        return IL_ERR_CORRUPT;
+    }
+}
+
+[[noreturn]] void Fail(j_common_ptr cinfo, int16_t failure)
+{
+    auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+    if (errors->failure == 0)
+        errors->failure = failure;
+    std::longjmp(errors->jump, 1);
+}
+
+void OnErrorExit(j_common_ptr cinfo)
+{
+    Fail(cinfo, FailureFor(cinfo->err->msg_code));
+}
+
+// Warnings about damaged entropy data mean grey or smeared blocks in the
+// picture: a damaged file is refused rather than shown half grey.
+void OnMessage(j_common_ptr cinfo, int level)
+{
+    if (level >= 0)
+        return;  // trace output
+    switch (cinfo->err->msg_code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_BOGUS_PROGRESSION:
+    case JWRN_NOT_SEQUENTIAL:
+        Fail(cinfo, IL_ERR_CORRUPT);
+    default:
+        ++cinfo->err->num_warnings;
+    }
+}
+
+void OnOutputMessage(j_common_ptr) {}
+
+void InstallErrors(ErrorManager& errors)
+{
+    jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = OnErrorExit;
+    errors.pub.emit_message = OnMessage;
+    errors.pub.output_message = OnOutputMessage;
+    errors.failure = 0;
+}
+
+// Runs body with libjpeg's fatal errors landing here. Body must not hold
+// objects with destructors: a longjmp skips them.
+template <class Body>
+int16_t Attempt(ErrorManager& errors, Body&& body)
+{
+    if (setjmp(errors.jump) != 0)
+        return errors.failure != 0 ? errors.failure : static_cast<int16_t>(IL_ERR_CORRUPT);
+    return body();
+}
+
+// ---- EXIF orientation --------------------------------------------------
+
+struct TiffReader {
+    const uint8_t* data;
+    size_t size;
+    bool little;
+
+    [[nodiscard]] uint16_t U16(uint64_t at) const
+    {
+        const uint8_t* p = data + at;
+        return little ? static_cast<uint16_t>(p[0] | p[1] << 8) : static_cast<uint16_t>(p[0] << 8 | p[1]);
+    }
+    [[nodiscard]] uint32_t U32(uint64_t at) const
+    {
+        const uint8_t* p = data + at;
+        return little ? (uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24)
+                      : (uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]});
+    }
+};
+
+// The orientation tag of IFD0 in an APP1 block, 0 when absent or unreadable.
+[[nodiscard]] int16_t ExifOrientation(const uint8_t* block, size_t size)
+{
+    static constexpr uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
+    if (size < sizeof kExif + 8 || std::memcmp(block, kExif, sizeof kExif) != 0)
+        return 0;
+    TiffReader tiff{block + sizeof kExif, size - sizeof kExif, false};
+    if (tiff.data[0] == 'I' && tiff.data[1] == 'I')
+        tiff.little = true;
+    else if (!(tiff.data[0] == 'M' && tiff.data[1] == 'M'))
+        return 0;
+    if (tiff.U16(2) != 42)
+        return 0;
+    const uint64_t ifd = tiff.U32(4);
+    if (ifd + 2 > tiff.size)
+        return 0;
+    const unsigned count = tiff.U16(ifd);
+    for (unsigned i = 0; i < count; ++i) {
+        const uint64_t entry = ifd + 2 + 12ull * i;
+        if (entry + 12 > tiff.size)
+            return 0;
+        if (tiff.U16(entry) != 0x0112)
+            continue;
+        const uint16_t type = tiff.U16(entry + 2);
+        if (tiff.U32(entry + 4) != 1)
+            return 0;
+        // SHORT as it should be; LONG from careless writers. Either sits
+        // left-justified in the value field.
+        const uint32_t value = type == 3 ? tiff.U16(entry + 8) : type == 4 ? tiff.U32(entry + 8) : 0;
+        return value >= 1 && value <= 8 ? static_cast<int16_t>(value) : 0;
+    }
+    return 0;
+}
+
+[[nodiscard]] int16_t OrientationOf(j_decompress_ptr cinfo)
+{
+    for (jpeg_saved_marker_ptr m = cinfo->marker_list; m != nullptr; m = m->next) {
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0", 6) == 0)
+            return ExifOrientation(m->data, m->data_length);
+    }
+    return 0;
+}
+
+// ---- decoding ------------------------------------------------------------
+
+struct Decoder {
+    jpeg_decompress_struct cinfo;
+    ErrorManager errors;
+    jpeg_progress_mgr monitor;
+    const Progress* progress;
+    int lastPercent;
+    HDIB dib;
+    uint8_t* locked;  // the block's data while locked
+    // Header figures for InfoJpeg.
+    int16_t orientation;
+    int16_t bits;
+    bool progressive;
+};
+
+[[nodiscard]] Decoder* DecoderOf(j_common_ptr cinfo)
+{
+    return static_cast<Decoder*>(cinfo->client_data);
+}
+
+// Called by libjpeg once per row group while it reads scans and while it
+// hands out rows: the scan limit and the caller's progress.
+void OnProgress(j_common_ptr common)
+{
+    Decoder* d = DecoderOf(common);
+    if (d->cinfo.input_scan_number > kMaxScans)
+        Fail(common, IL_ERR_CORRUPT);
+    const jpeg_progress_mgr& m = d->monitor;
+    if (m.total_passes <= 0 || m.pass_limit <= 0 || d->progress == nullptr)
+        return;
+    const double done = (m.completed_passes + static_cast<double>(m.pass_counter) / static_cast<double>(m.pass_limit)) /
+                        m.total_passes;
+    const int percent = std::clamp(static_cast<int>(done * 100.0), 0, 99);
+    if (percent <= d->lastPercent)
+        return;
+    d->lastPercent = percent;
+    if (!d->progress->Report(percent))
+        Fail(common, IL_ERR_CANCELLED);
+}
+
+void StartDecoder(Decoder& d, const uint8_t* data, size_t size)
+{
+    jpeg_create_decompress(&d.cinfo);
+    d.cinfo.client_data = &d;
+    d.cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
+    d.monitor.progress_monitor = OnProgress;
+    d.cinfo.progress = &d.monitor;
+    jpeg_mem_src(&d.cinfo, data, static_cast<unsigned long>(size));
+    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_read_header(&d.cinfo, TRUE);
+    d.orientation = OrientationOf(&d.cinfo);
+    d.bits = d.cinfo.num_components == 1 ? 8 : 24;
+    d.progressive = d.cinfo.progressive_mode != 0;
+}
+
+// Where stored pixel (sx, sy) goes in the block: origin + sx * column +
+// sy * row, in bytes from the start of the pixels.
+struct Placement {
+    int64_t origin;
+    int64_t column;
+    int64_t row;
+};
+
+[[nodiscard]] Placement PlacementFor(int orientation, int64_t width, int64_t height, int64_t bpp, int64_t stride,
+                                     int64_t blockHeight)
+{
+    // Top-down row dy of the bottom-up block starts at top - dy * stride.
+    const int64_t top = (blockHeight - 1) * stride;
+    const int64_t w1 = width - 1;
+    const int64_t h1 = height - 1;
+    switch (orientation) {
+    case 2:  // mirrored: dx = W-1-sx, dy = sy
+        return {top + w1 * bpp, -bpp, -stride};
+    case 3:  // turned half round
+        return {top + w1 * bpp - h1 * stride, -bpp, stride};
+    case 4:  // flipped: dy = H-1-sy
+        return {top - h1 * stride, bpp, stride};
+    case 5:  // transposed: dx = sy, dy = sx
+        return {top, -stride, bpp};
+    case 6:  // turned right: dx = H-1-sy, dy = sx
+        return {top + h1 * bpp, -stride, -bpp};
+    case 7:  // transversed: dx = H-1-sy, dy = W-1-sx
+        return {top + h1 * bpp - w1 * stride, stride, -bpp};
+    case 8:  // turned left: dx = sy, dy = W-1-sx
+        return {top - w1 * stride, stride, bpp};
+    default:
+        return {top, bpp, -stride};
+    }
+}
+
+// CMYK (or YCCK turned CMYK by libjpeg) to blue, green, red in place. Adobe
+// writers store the inks inverted; files without their marker are not.
+void CmykToBgr(uint8_t* row, JDIMENSION width, bool inverted)
+{
+    const unsigned flip = inverted ? 0 : 255;
+    for (JDIMENSION x = 0; x < width; ++x) {
+        const unsigned c = row[4 * x] ^ flip;
+        const unsigned m = row[4 * x + 1] ^ flip;
+        const unsigned y = row[4 * x + 2] ^ flip;
+        const unsigned k = row[4 * x + 3] ^ flip;
+        // (a * b) / 255, rounded, without a division.
+        const unsigned r = c * k + 128;
+        const unsigned g = m * k + 128;
+        const unsigned b = y * k + 128;
+        row[3 * x] = static_cast<uint8_t>((b + (b >> 8)) >> 8);
+        row[3 * x + 1] = static_cast<uint8_t>((g + (g >> 8)) >> 8);
+        row[3 * x + 2] = static_cast<uint8_t>((r + (r >> 8)) >> 8);
+    }
+}
+
+template <int Bpp>
+void CopyPixel(uint8_t* to, const uint8_t* from)
+{
+    to[0] = from[0];
+    if constexpr (Bpp == 3) {
+        to[1] = from[1];
+        to[2] = from[2];
+    }
+}
+
+// Places `count` decoded rows starting at stored row sy into the block.
+template <int Bpp>
+void PlaceRows(uint8_t* pixels, const Placement& p, JSAMPARRAY rows, int count, JDIMENSION width, JDIMENSION sy)
+{
+    if (p.column == Bpp || p.column == -Bpp) {
+        for (int k = 0; k < count; ++k) {
+            uint8_t* to = pixels + p.origin + static_cast<int64_t>(sy + k) * p.row;
+            const uint8_t* from = rows[k];
+            if (p.column > 0) {
+                std::memcpy(to, from, static_cast<size_t>(width) * Bpp);
+            } else {
+                for (JDIMENSION x = 0; x < width; ++x, to -= Bpp, from += Bpp)
+                    CopyPixel<Bpp>(to, from);
+            }
+        }
+        return;
+    }
+    // Turned a quarter: each stored column becomes part of a block row; the
+    // batch of rows keeps the writes to one short run per block row.
+    uint8_t* start = pixels + p.origin + static_cast<int64_t>(sy) * p.row;
+    for (JDIMENSION x = 0; x < width; ++x, start += p.column) {
+        uint8_t* to = start;
+        for (int k = 0; k < count; ++k, to += p.row)
+            CopyPixel<Bpp>(to, rows[k] + static_cast<size_t>(x) * Bpp);
+    }
+}
+
+void ReversePixels(uint8_t* row, JDIMENSION width, int bpp)
+{
+    uint8_t* a = row;
+    uint8_t* b = row + static_cast<size_t>(width - 1) * static_cast<size_t>(bpp);
+    for (; a < b; a += bpp, b -= bpp) {
+        for (int i = 0; i < bpp; ++i)
+            std::swap(a[i], b[i]);
+    }
+}
+
+int16_t Decode(Decoder& d, const uint8_t* data, size_t size)
+{
+    StartDecoder(d, data, size);
+    jpeg_decompress_struct& cinfo = d.cinfo;
+    bool cmyk = false;
+    switch (cinfo.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        cinfo.out_color_space = JCS_GRAYSCALE;
+        break;
+    case JCS_YCbCr:
+    case JCS_RGB:
+        cinfo.out_color_space = JCS_EXT_BGR;
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        cinfo.out_color_space = JCS_CMYK;
+        cmyk = true;
+        break;
+    default:
+        return IL_ERR_UNSUPPORTED;
+    }
+    const bool turned = d.orientation >= 5;
+    const JDIMENSION width = cinfo.image_width;
+    const JDIMENSION height = cinfo.image_height;
+    const int32_t blockWidth = static_cast<int32_t>(turned ? height : width);
+    const int32_t blockHeight = static_cast<int32_t>(turned ? width : height);
+    if (!imglib::DecodedSizeAllowed(blockWidth, blockHeight) || !imglib::DecodedSizeAllowed(width, height))
+        return IL_ERR_TOO_LARGE;
+
+    jpeg_start_decompress(&cinfo);  // a multi-scan file is read whole here
+    if (cinfo.output_width != width || cinfo.output_height != height)
+        return IL_ERR_CORRUPT;
+    const int bpp = cinfo.out_color_space == JCS_GRAYSCALE ? 1 : 3;
+    d.dib = imglib::CreateDib(blockWidth, blockHeight, bpp * 8);
+    if (!d.dib)
+        return IL_ERR_MEMORY;
+    d.locked = static_cast<uint8_t*>(GlobalLock(d.dib));
+    int colours = 0;
+    if (bpp == 1) {
+        colours = 256;
+        auto* palette = reinterpret_cast<imglib::RgbQuad*>(d.locked + sizeof(imglib::BitmapInfoHeader));
+        for (int i = 0; i < colours; ++i)
+            palette[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i), static_cast<uint8_t>(i), 0};
+    }
+    uint8_t* pixels = d.locked + sizeof(imglib::BitmapInfoHeader) + 4 * colours;
+    const Placement place =
+        PlacementFor(d.orientation, width, height, bpp, imglib::Stride(blockWidth, bpp * 8), blockHeight);
+
+    // Upright or mirrored rows decode straight into the block; turned or
+    // CMYK rows go through a small batch buffer first.
+    const bool direct = !cmyk && (place.column == bpp || place.column == -bpp);
+    const JSAMPARRAY scratch =
+        direct ? nullptr
+               : (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                            width * static_cast<JDIMENSION>(cinfo.output_components), kBatchRows);
+    JSAMPROW rows[kBatchRows];
+    while (cinfo.output_scanline < height) {
+        const JDIMENSION sy = cinfo.output_scanline;
+        const int count = static_cast<int>(std::min<JDIMENSION>(kBatchRows, height - sy));
+        for (int k = 0; k < count; ++k) {
+            if (!direct) {
+                rows[k] = scratch[k];
+            } else {
+                // The block row's lowest address: its first pixel, or its last when mirrored.
+                const int64_t first = place.origin + static_cast<int64_t>(sy + k) * place.row;
+                rows[k] = pixels + (place.column > 0 ? first : first - static_cast<int64_t>(width - 1) * bpp);
+            }
+        }
+        int got = 0;
+        while (got < count) {
+            const JDIMENSION n = jpeg_read_scanlines(&cinfo, rows + got, static_cast<JDIMENSION>(count - got));
+            if (n == 0)
+                return IL_ERR_CORRUPT;  // suspension cannot happen with a memory source
+            got += static_cast<int>(n);
+        }
+        if (direct) {
+            if (place.column < 0) {
+                for (int k = 0; k < count; ++k)
+                    ReversePixels(rows[k], width, bpp);
+            }
+            continue;
+        }
+        if (cmyk) {
+            for (int k = 0; k < count; ++k)
+                CmykToBgr(rows[k], width, cinfo.saw_Adobe_marker != 0);
+        }
+        if (bpp == 1)
+            PlaceRows<1>(pixels, place, rows, count, width, sy);
+        else
+            PlaceRows<3>(pixels, place, rows, count, width, sy);
+    }
+    // Every row is in; whatever follows the scan (a missing end marker,
+    // padding) cannot damage the picture, so it is not read.
+    return 1;
+}
+
+// ---- encoding ------------------------------------------------------------
+
+// The bytes collect in a malloc'd buffer owned by the Encoder record (not
+// libjpeg's memory destination, which may leave a freed pointer behind when
+// an error stops it halfway).
+struct Encoder {
+    jpeg_compress_struct cinfo;
+    ErrorManager errors;
+    jpeg_destination_mgr destination;
+    unsigned char* buffer;
+    size_t capacity;
+    size_t length;
+};
+
+[[nodiscard]] Encoder* EncoderOf(j_compress_ptr cinfo)
+{
+    return static_cast<Encoder*>(cinfo->client_data);
+}
+
+void InitDestination(j_compress_ptr cinfo)
+{
+    Encoder* e = EncoderOf(cinfo);
+    e->destination.next_output_byte = e->buffer;
+    e->destination.free_in_buffer = e->capacity;
+}
+
+boolean GrowDestination(j_compress_ptr cinfo)
+{
+    Encoder* e = EncoderOf(cinfo);
+    const size_t capacity = e->capacity * 2;
+    auto* grown = static_cast<unsigned char*>(std::realloc(e->buffer, capacity));
+    if (grown == nullptr)
+        Fail(reinterpret_cast<j_common_ptr>(cinfo), IL_ERR_MEMORY);
+    e->destination.next_output_byte = grown + e->capacity;
+    e->destination.free_in_buffer = capacity - e->capacity;
+    e->buffer = grown;
+    e->capacity = capacity;
+    return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo)
+{
+    Encoder* e = EncoderOf(cinfo);
+    e->length = e->capacity - e->destination.free_in_buffer;
+}
+
+// One top-down row of any uncompressed depth as blue, green, red.
+void RowToBgr(const uint8_t* row, int bits, int32_t width, const std::array<imglib::RgbQuad, 256>& palette,
+              uint8_t* out)
+{
+    const auto put = [&out](const imglib::RgbQuad& q) {
+        out[0] = q.blue;
+        out[1] = q.green;
+        out[2] = q.red;
+        out += 3;
+    };
+    switch (bits) {
+    case 1:
+        for (int32_t x = 0; x < width; ++x)
+            put(palette[(row[x >> 3] >> (7 - (x & 7))) & 1]);
+        break;
+    case 4:
+        for (int32_t x = 0; x < width; ++x)
+            put(palette[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15]);
+        break;
+    case 8:
+        for (int32_t x = 0; x < width; ++x)
+            put(palette[row[x]]);
+        break;
+    case 16:
+        for (int32_t x = 0; x < width; ++x) {
+            const unsigned v = row[2 * x] | row[2 * x + 1] << 8;
+            const unsigned r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
+            out[0] = static_cast<uint8_t>(b << 3 | b >> 2);
+            out[1] = static_cast<uint8_t>(g << 3 | g >> 2);
+            out[2] = static_cast<uint8_t>(r << 3 | r >> 2);
+            out += 3;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+int16_t Encode(Encoder& e, const imglib::DibView& view, int quality, int smoothing, bool grey,
+               const Progress& progress, const std::array<imglib::RgbQuad, 256>& palette, uint8_t* scratch)
+{
+    jpeg_create_compress(&e.cinfo);
+    jpeg_compress_struct& cinfo = e.cinfo;
+    cinfo.client_data = &e;
+    e.capacity = 64 * 1024;
+    e.buffer = static_cast<unsigned char*>(std::malloc(e.capacity));
+    if (e.buffer == nullptr)
+        return IL_ERR_MEMORY;
+    e.destination.init_destination = InitDestination;
+    e.destination.empty_output_buffer = GrowDestination;
+    e.destination.term_destination = TermDestination;
+    cinfo.dest = &e.destination;
+    const int bits = view.Bits();
+    cinfo.image_width = static_cast<JDIMENSION>(view.Width());
+    cinfo.image_height = static_cast<JDIMENSION>(view.Height());
+    // 24- and 32-bit rows go to libjpeg as they are; the rest through scratch.
+    cinfo.input_components = bits == 32 ? 4 : 3;
+    cinfo.in_color_space = bits == 32 ? JCS_EXT_BGRX : JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    if (grey)
+        jpeg_set_colorspace(&cinfo, JCS_GRAYSCALE);  // libjpeg takes the luma
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    cinfo.optimize_coding = TRUE;
+    cinfo.smoothing_factor = smoothing;
+    cinfo.write_JFIF_header = FALSE;
+    cinfo.write_Adobe_marker = FALSE;
+    jpeg_start_compress(&cinfo, TRUE);
+
+    const int32_t height = view.Height();
+    int lastPercent = -1;
+    for (int32_t y = 0; y < height; ++y) {
+        JSAMPROW row = view.Row(y);
+        if (bits != 24 && bits != 32) {
+            RowToBgr(row, bits, view.Width(), palette, scratch);
+            row = scratch;
+        }
+        jpeg_write_scanlines(&cinfo, &row, 1);
+        const int percent = static_cast<int>(static_cast<int64_t>(y) * 100 / height);
+        if (percent != lastPercent) {
+            lastPercent = percent;
+            if (!progress.Report(percent))
+                return IL_ERR_CANCELLED;
+        }
+    }
+    jpeg_finish_compress(&cinfo);
+    return progress.Report(100) ? 1 : IL_ERR_CANCELLED;
+}
+
+}  // namespace
+
+int16_t InfoJpeg(const uint8_t* data, size_t size, ImageInfo& info)
+{
+    if (data == nullptr || size < 3 || data[0] != 0xFF || data[1] != 0xD8)
+        return IL_ERR_FORMAT;
+    Decoder d{};
+    d.cinfo.err = &d.errors.pub;
+    InstallErrors(d.errors);
+    const int16_t result = Attempt(d.errors, [&]() -> int16_t {
+        StartDecoder(d, data, size);
+        return 1;
+    });
+    jpeg_destroy_decompress(&d.cinfo);
+    if (result <= 0)
+        return result;
+    const bool turned = d.orientation >= 5;
+    info.format = "JPEG";
+    info.width = static_cast<int32_t>(turned ? d.cinfo.image_height : d.cinfo.image_width);
+    info.height = static_cast<int32_t>(turned ? d.cinfo.image_width : d.cinfo.image_height);
+    info.bits = d.bits;
+    info.pages = 1;
+    info.orientation = d.orientation;
+    info.compression = d.progressive ? "Progressive JPEG" : "JPEG";
+    return 1;
+}
+
+int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+{
+    if (dib == nullptr)
+        return IL_ERR_ARGUMENT;
+    *dib = nullptr;
+    if (data == nullptr || size < 3 || data[0] != 0xFF || data[1] != 0xD8)
+        return IL_ERR_FORMAT;
+    Decoder d{};
+    d.cinfo.err = &d.errors.pub;
+    InstallErrors(d.errors);
+    d.progress = &progress;
+    d.lastPercent = -1;
+    const int16_t result = Attempt(d.errors, [&] { return Decode(d, data, size); });
+    jpeg_destroy_decompress(&d.cinfo);
+    if (d.locked != nullptr)
+        GlobalUnlock(d.dib);
+    if (result <= 0) {
+        GlobalFree(d.dib);
+        return result;
+    }
+    if (!progress.Report(100)) {
+        GlobalFree(d.dib);
+        return IL_ERR_CANCELLED;
+    }
+    *dib = d.dib;
+    return 1;
+}
+
+int16_t WriteJpeg(HDIB dib, int quality, int smoothing, bool grey, const Progress& progress, std::string& out)
+{
+    out.clear();
+    if (quality < 1 || quality > 100 || smoothing < 1 || smoothing > 100)
+        return IL_ERR_ARGUMENT;
+    const imglib::DibView view(dib);
+    if (!view.Valid() || view.Header().biCompression != 0 || view.Height() > JPEG_MAX_DIMENSION ||
+        view.Width() > JPEG_MAX_DIMENSION)
+        return IL_ERR_ARGUMENT;
+    // Indices past the colour table read black rather than past the block.
+    std::array<imglib::RgbQuad, 256> palette{};
+    if (view.Bits() <= 8)
+        std::copy_n(view.Palette(), std::min(view.Colours(), 1 << view.Bits()), palette.begin());
+    std::vector<uint8_t> scratch(view.Bits() == 24 || view.Bits() == 32 ? 0 : static_cast<size_t>(view.Width()) * 3);
+
+    Encoder e{};
+    e.cinfo.err = &e.errors.pub;
+    InstallErrors(e.errors);
+    const int16_t result = Attempt(
+        e.errors, [&] { return Encode(e, view, quality, smoothing, grey, progress, palette, scratch.data()); });
+    jpeg_destroy_compress(&e.cinfo);
+    const std::unique_ptr<unsigned char, decltype(&std::free)> bytes(e.buffer, &std::free);
+    if (result <= 0)
+        return result;
+    out.assign(reinterpret_cast<const char*>(bytes.get()), e.length);
+    return 1;
+}
 
 }  // namespace crde
