@@ -67,7 +67,9 @@ std::string DetectFormat(const uint8_t* data, size_t size)
         return "PNG";
     if (StartsWith(data, size, "GIF87a", 6) || StartsWith(data, size, "GIF89a", 6))
         return "GIF";
-    if (StartsWith(data, size, "II*\0", 4) || StartsWith(data, size, "MM\0*", 4))
+    // Classic and BigTIFF headers.
+    if (StartsWith(data, size, "II*\0", 4) || StartsWith(data, size, "MM\0*", 4) ||
+        StartsWith(data, size, "II+\0", 4) || StartsWith(data, size, "MM\0+", 4))
         return "TIFF";
     if (StartsWith(data, size, "BM", 2) && size >= 26)
         return "BMP";

@@ -1,8 +1,286 @@
+// TIFF through libtiff from memory: any page, every photometric libtiff's
+// RGBA interface knows, as a 24-bit picture with alpha laid on white.
 #include "Formats.h"
+
+#include "Dib.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 namespace crde {
 
-int16_t InfoTiff(const uint8_t*, size_t, int, ImageInfo&) { return IL_ERR_UNSUPPORTED; }
-int16_t ReadTiff(const uint8_t*, size_t, int, const Progress&, HDIB*) { return IL_ERR_UNSUPPORTED; }
+namespace {
+
+// One allocation inside libtiff never exceeds what a picture we accept could need.
+constexpr tmsize_t kMaxSingleAllocation = static_cast<tmsize_t>(IL_MAX_DECODED_BYTES);
+constexpr tdir_t kMaxPages = 32767;  // pages is 16 bits
+
+struct TiffSource {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    uint64_t offset = 0;
+};
+
+tmsize_t ReadProc(thandle_t handle, void* target, tmsize_t length)
+{
+    auto* source = static_cast<TiffSource*>(handle);
+    if (length <= 0 || source->offset >= source->size)
+        return 0;
+    const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(length), source->size - source->offset);
+    std::memcpy(target, source->data + source->offset, static_cast<size_t>(n));
+    source->offset += n;
+    return static_cast<tmsize_t>(n);
+}
+
+tmsize_t WriteProc(thandle_t, void*, tmsize_t)
+{
+    return 0;
+}
+
+toff_t SeekProc(thandle_t handle, toff_t offset, int whence)
+{
+    auto* source = static_cast<TiffSource*>(handle);
+    uint64_t base = 0;
+    if (whence == SEEK_CUR)
+        base = source->offset;
+    else if (whence == SEEK_END)
+        base = source->size;
+    else if (whence != SEEK_SET)
+        return static_cast<toff_t>(-1);
+    if (offset > UINT64_MAX - base)
+        return static_cast<toff_t>(-1);
+    source->offset = base + offset;  // past the end is allowed; reads there give nothing
+    return source->offset;
+}
+
+int CloseProc(thandle_t)
+{
+    return 0;
+}
+
+toff_t SizeProc(thandle_t handle)
+{
+    return static_cast<TiffSource*>(handle)->size;
+}
+
+// The bytes are already in memory: let libtiff read them in place.
+int MapProc(thandle_t handle, void** base, toff_t* size)
+{
+    auto* source = static_cast<TiffSource*>(handle);
+    *base = const_cast<uint8_t*>(source->data);
+    *size = source->size;
+    return 1;
+}
+
+void UnmapProc(thandle_t, void*, toff_t) {}
+
+// Handled, so nothing reaches the global handlers.
+int Swallow(TIFF*, void*, const char*, const char*, va_list)
+{
+    return 1;
+}
+
+void SilenceLibrary()
+{
+    // Messages raised before a TIFF exists (or by code without one) go to the
+    // global handlers; the library prints nothing anywhere.
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TIFFSetErrorHandler(nullptr);
+        TIFFSetWarningHandler(nullptr);
+        TIFFSetErrorHandlerExt(nullptr);
+        TIFFSetWarningHandlerExt(nullptr);
+    });
+}
+
+struct TiffCloser {
+    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
+
+struct OptionsFree {
+    void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+// Opens the file on `page`; the page count goes to `pages`.
+[[nodiscard]] int16_t OpenPage(TiffSource& source, int page, TiffHandle& tiff, int& pages)
+{
+    SilenceLibrary();
+    if (source.size < 8)
+        return IL_ERR_FORMAT;
+    std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
+    if (!options)
+        return IL_ERR_MEMORY;
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxSingleAllocation);
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), Swallow, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), Swallow, nullptr);
+    tiff.reset(TIFFClientOpenExt("memory", "r", &source, ReadProc, WriteProc, SeekProc, CloseProc,
+                                 SizeProc, MapProc, UnmapProc, options.get()));
+    if (!tiff)
+        return IL_ERR_CORRUPT;
+    // Walks the chain of directories; libtiff stops at a loop.
+    const tdir_t count = std::min(TIFFNumberOfDirectories(tiff.get()), kMaxPages);
+    pages = static_cast<int>(std::max<tdir_t>(count, 1));
+    if (page < 0 || page >= pages)
+        return IL_ERR_PAGE;
+    if (page > 0 && !TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(page)))
+        return IL_ERR_CORRUPT;
+    return 1;
+}
+
+[[nodiscard]] const char* CompressionName(uint16_t compression)
+{
+    switch (compression) {
+    case COMPRESSION_NONE: return "None";
+    case COMPRESSION_CCITTRLE: return "CCITT RLE";
+    case COMPRESSION_CCITTRLEW: return "CCITT RLEW";
+    case COMPRESSION_CCITTFAX3: return "CCITT G3";
+    case COMPRESSION_CCITTFAX4: return "CCITT G4";
+    case COMPRESSION_LZW: return "LZW";
+    case COMPRESSION_OJPEG:
+    case COMPRESSION_JPEG: return "JPEG";
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE: return "Deflate";
+    case COMPRESSION_PACKBITS: return "PackBits";
+    case COMPRESSION_NEXT: return "NeXT";
+    case COMPRESSION_THUNDERSCAN: return "ThunderScan";
+    case COMPRESSION_JBIG: return "JBIG";
+    case COMPRESSION_PIXARLOG: return "PixarLog";
+    case COMPRESSION_SGILOG:
+    case COMPRESSION_SGILOG24: return "SGILog";
+    case COMPRESSION_LZMA: return "LZMA";
+    case COMPRESSION_ZSTD: return "ZSTD";
+    case COMPRESSION_WEBP: return "WebP";
+    default: return "Unknown";
+    }
+}
+
+struct RgbaImageEnd {
+    void operator()(TIFFRGBAImage* image) const { TIFFRGBAImageEnd(image); }
+};
+
+[[nodiscard]] inline uint8_t OnWhite(uint32_t premultiplied, uint32_t alpha)
+{
+    // libtiff hands out alpha premultiplied, so white shows through by 255 - alpha.
+    return static_cast<uint8_t>(std::min<uint32_t>(premultiplied + (255u - alpha), 255u));
+}
+
+}  // namespace
+
+int16_t InfoTiff(const uint8_t* data, size_t size, int page, ImageInfo& info)
+{
+    TiffSource source{data, size, 0};
+    TiffHandle tiff;
+    int pages = 0;
+    const int16_t opened = OpenPage(source, page, tiff, pages);
+    if (opened <= 0)
+        return opened;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) || width == 0 || height == 0 ||
+        width > INT32_MAX || height > INT32_MAX)
+        return IL_ERR_CORRUPT;
+    uint16_t bitsPerSample = 1;
+    uint16_t samples = 1;
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bitsPerSample);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_COMPRESSION, &compression);
+    info.format = "TIFF";
+    info.width = static_cast<int32_t>(width);
+    info.height = static_cast<int32_t>(height);
+    info.bits = static_cast<int16_t>(std::min<uint32_t>(uint32_t{bitsPerSample} * samples, INT16_MAX));
+    info.pages = static_cast<int16_t>(pages);
+    info.orientation = 0;
+    info.compression = CompressionName(compression);
+    return 1;
+}
+
+int16_t ReadTiff(const uint8_t* data, size_t size, int page, const Progress& progress, HDIB* dib)
+{
+    if (!dib)
+        return IL_ERR_ARGUMENT;
+    *dib = nullptr;
+    TiffSource source{data, size, 0};
+    TiffHandle tiff;
+    int pages = 0;
+    const int16_t opened = OpenPage(source, page, tiff, pages);
+    if (opened <= 0)
+        return opened;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) || width == 0 || height == 0)
+        return IL_ERR_CORRUPT;
+    if (!imglib::DecodedSizeAllowed(width, height))
+        return IL_ERR_TOO_LARGE;
+
+    char message[1024] = {};
+    if (!TIFFRGBAImageOK(tiff.get(), message))
+        return IL_ERR_UNSUPPORTED;
+    TIFFRGBAImage image;
+    std::memset(&image, 0, sizeof image);
+    if (!TIFFRGBAImageBegin(&image, tiff.get(), 1, message))
+        return IL_ERR_CORRUPT;
+    const std::unique_ptr<TIFFRGBAImage, RgbaImageEnd> end(&image);
+    image.req_orientation = ORIENTATION_TOPLEFT;
+
+    // Read in bands of whole strips or tiles, so that nothing is decoded
+    // twice and progress can be told.
+    uint32_t unit = 1;
+    if (TIFFIsTiled(tiff.get())) {
+        TIFFGetField(tiff.get(), TIFFTAG_TILELENGTH, &unit);
+    } else {
+        TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ROWSPERSTRIP, &unit);
+    }
+    unit = std::clamp<uint32_t>(unit, 1, height);
+    const auto band = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{unit} * ((32 + unit - 1) / unit), height));
+    // A picture stored bottom row first comes out of each band upside down
+    // and so that band belongs at the other end of the picture.
+    const uint16_t orientation = image.orientation;
+    const bool bottomUp = orientation == ORIENTATION_BOTRIGHT || orientation == ORIENTATION_BOTLEFT ||
+                          orientation == ORIENTATION_RIGHTBOT || orientation == ORIENTATION_LEFTBOT;
+
+    std::unique_ptr<GlobalBlock, decltype(&GlobalFree)> block(
+        imglib::CreateDib(static_cast<int32_t>(width), static_cast<int32_t>(height), 24), &GlobalFree);
+    if (!block)
+        return IL_ERR_MEMORY;
+    const imglib::DibView view(block.get());
+    if (!view.Valid())
+        return IL_ERR_MEMORY;
+    std::vector<uint32_t> raster(static_cast<size_t>(width) * band);
+
+    for (uint32_t y = 0; y < height; y += band) {
+        if (!progress.Report(static_cast<int>(uint64_t{y} * 100 / height)))
+            return IL_ERR_CANCELLED;
+        const uint32_t rows = std::min(band, height - y);
+        image.row_offset = static_cast<int>(y);
+        image.col_offset = 0;
+        if (!TIFFRGBAImageGet(&image, raster.data(), width, rows))
+            return IL_ERR_CORRUPT;
+        const uint32_t top = bottomUp ? height - y - rows : y;
+        for (uint32_t r = 0; r < rows; ++r) {
+            const uint32_t* in = raster.data() + static_cast<size_t>(r) * width;
+            uint8_t* out = view.Row(static_cast<int32_t>(top + r));
+            for (uint32_t x = 0; x < width; ++x) {
+                const uint32_t pixel = in[x];
+                const uint32_t alpha = TIFFGetA(pixel);
+                out[3 * x] = OnWhite(TIFFGetB(pixel), alpha);
+                out[3 * x + 1] = OnWhite(TIFFGetG(pixel), alpha);
+                out[3 * x + 2] = OnWhite(TIFFGetR(pixel), alpha);
+            }
+        }
+    }
+    if (!progress.Report(100))
+        return IL_ERR_CANCELLED;
+    *dib = block.release();
+    return 1;
+}
 
 }  // namespace crde

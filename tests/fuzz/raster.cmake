@@ -1,1 +1,6 @@
-# Fuzz targets of this area are added here.
+# PNG, GIF and TIFF readers of the codec module.
+foreach(format png gif tiff)
+  snimkorez_add_fuzzer(fuzz_${format}
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_${format}.cpp
+    LIBRARIES crde2001_objects)
+endforeach()
