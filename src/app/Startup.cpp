@@ -3,6 +3,9 @@
 #include "TApplication.h"
 #include "TForm1.h"
 #include "TForm2.h"
+#include "imaging/DLL96V1.h"
+#include "imaging/DllSP96.h"
+#include "imaging/MessageHandler.h"
 #include "platform/FloatingPointEnvironment.h"
 
 #include <memory>
@@ -13,6 +16,9 @@ int RunProgram(TApplication& application, const QString& executablePath,
                const platform::FloatingPointEnvironment& startEnvironment)
 {
     int exitCode = 0;
+    imaging::SetMessageHandler(&TApplication::ShowMessage);
+    imaging::DllSP96::Initialize();
+    imaging::DLL96V1::Initialize();
     try {
         auto form1 = std::make_unique<TForm1>(executablePath);
         if (!form1->ExitRequested()) {
@@ -24,6 +30,8 @@ int RunProgram(TApplication& application, const QString& executablePath,
         TApplication::ShowException(error);
         exitCode = 1;
     }
+    imaging::DLL96V1::Finalize();
+    imaging::DllSP96::Finalize();
     startEnvironment.Restore();
     return exitCode;
 }

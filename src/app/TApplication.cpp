@@ -43,6 +43,12 @@ void TApplication::ShowErrorMessage(const QString& message)
     box.exec();
 }
 
+void TApplication::ShowMessage(const QString& message)
+{
+    QMessageBox box(QMessageBox::NoIcon, Title(), message, QMessageBox::Ok);
+    box.exec();
+}
+
 QString TApplication::FormatErrorMessage(const QString& message)
 {
     if (!message.isEmpty() && message.back() > u'.')

@@ -25,6 +25,8 @@ public:
     // error icon, OK, and the message with "." added by FormatErrorMessage.
     static void ShowException(const std::exception& error);
     static void ShowErrorMessage(const QString& message);
+    // A plain message: the title as caption, no icon, OK.
+    static void ShowMessage(const QString& message);
 
     // "." is appended when the message is not empty and its last character
     // sorts after ".".

@@ -29,11 +29,19 @@ private Q_SLOTS:
         QFETCH(QByteArray, settings);
         WriteSettings(settings);
         QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
+        program.setProcessEnvironment(environment);
         program.start(m_exe, {});
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
         QCOMPARE(ReadSettings(), settings);  // untouched
+        // The imaging layer's start-up work ran before the settings were read.
+        QFile twain(m_dir->filePath(QStringLiteral("config/snimkorez/iltwain.ini")));
+        QVERIFY(twain.open(QIODevice::ReadOnly));
+        const QByteArray text = twain.readAll();
+        QVERIFY2(text.contains("[Imaging Twain]") && text.contains("App Name=snimkorez"), text.constData());
     }
 
     // Started normally means: still running once start-up is over. A crash
