@@ -1,6 +1,158 @@
-#include "imglib.h"
+// Sharpening of 24-bit blocks: an unsharp mask that cannot make halos.
+//
+// Per colour channel, on the 8-bit sRGB values:
+//   blur   = 5 x 5 Gaussian, sigma about 1 (taps 14 62 104 62 14 / 256 across
+//            and down), the picture's edge pixels repeated outside it;
+//   detail = value - blur, with a soft threshold of 2 levels taken off its
+//            size, so sensor noise and JPEG ripples in flat areas stay flat;
+//   result = value + 0.75 * amount * detail, then held inside the smallest and
+//            largest value of the pixel's 3 x 3 neighbourhood.
+// The last step is what keeps halos away: an edge gets steeper, but nothing
+// overshoots the levels already around it, so no bright or dark rim appears.
+// `amount` 2 (the reduction's setting) adds one and a half times the detail;
+// amounts above 20 count as 20.
+//
+// Neighbours outside the rectangle are read as they are; only pixels inside
+// it change.
 
-extern "C" IMGLIB_API HDIB Better(HDIB, int32_t, int32_t, int32_t, int32_t, int32_t, void*, ILProgress)
+#include "Dib.h"
+#include "Guard.h"
+#include "OwnedDib.h"
+#include "Parallel.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace isp {
+namespace {
+
+using imglib::DibView;
+
+constexpr int kTaps[5] = {14, 62, 104, 62, 14};
+constexpr int kThreshold = 2;   // levels
+constexpr int kMostAmount = 20;
+
+struct Area {
+    int32_t left, top, right, bottom;
+};
+
+// Rows [begin, end) of the rectangle (counted from its top).
+void SharpenRows(const DibView& in, const DibView& out, const Area& area, int amount, int64_t begin,
+                 int64_t end)
 {
-    return nullptr;
+    const int32_t width = in.Width();
+    const int32_t height = in.Height();
+    // Column sums for the rectangle and two columns on either side, the
+    // picture's edge columns standing in for those outside it.
+    const int32_t span = area.right - area.left + 4;
+    std::vector<int32_t> down(static_cast<size_t>(span) * 3);
+    std::vector<uint8_t> low(down.size()), high(down.size());
+    const auto row = [&](int64_t y) {
+        return in.Row(static_cast<int32_t>(std::clamp<int64_t>(y, 0, height - 1)));
+    };
+    constexpr int32_t threshold = kThreshold << 16;
+    const int32_t gain = amount * 3;  // quarters: 0.75 * amount
+    const int64_t first = static_cast<int64_t>(area.left) * 3;
+    const int32_t inside = (area.right - area.left) * 3;
+    // Where the rectangle's own columns start in the padded arrays.
+    const int64_t lead = static_cast<int64_t>(area.left - std::max(area.left - 2, 0)) * 3;
+
+    for (int64_t r = begin; r < end; ++r) {
+        const int64_t y = area.top + r;
+        const uint8_t* rows[5] = {row(y - 2), row(y - 1), row(y), row(y + 1), row(y + 2)};
+        // Columns that exist, then the edge columns repeated into the padding.
+        const int64_t from = first - lead;
+        const int64_t count = std::min<int64_t>(static_cast<int64_t>(area.right + 2), width) * 3 - from;
+        int32_t* d = down.data() + (6 - lead);
+        uint8_t* lo = low.data() + (6 - lead);
+        uint8_t* hi = high.data() + (6 - lead);
+        for (int64_t i = 0; i < count; ++i) {
+            const int64_t at = from + i;
+            d[i] = kTaps[0] * rows[0][at] + kTaps[1] * rows[1][at] + kTaps[2] * rows[2][at] +
+                   kTaps[3] * rows[3][at] + kTaps[4] * rows[4][at];
+            lo[i] = std::min({rows[1][at], rows[2][at], rows[3][at]});
+            hi[i] = std::max({rows[1][at], rows[2][at], rows[3][at]});
+        }
+        const auto pad = [&](size_t to, size_t source) {
+            down[to] = down[source];
+            low[to] = low[source];
+            high[to] = high[source];
+        };
+        for (size_t i = static_cast<size_t>(6 - lead); i-- > 0;)
+            pad(i, i + 3);
+        for (size_t i = static_cast<size_t>(6 - lead + count); i < down.size(); ++i)
+            pad(i, i - 3);
+
+        const uint8_t* centre = rows[2] + first;
+        uint8_t* target = out.Row(static_cast<int32_t>(y)) + first;
+        // Without branches: a detail under the threshold gives no change,
+        // and the clamp leaves an unchanged value as it is.
+        for (int32_t k = 0; k < inside; ++k) {
+            const size_t i = static_cast<size_t>(k) + 6;  // two padding columns
+            const int32_t blur = kTaps[0] * down[i - 6] + kTaps[1] * down[i - 3] + kTaps[2] * down[i] +
+                                 kTaps[3] * down[i + 3] + kTaps[4] * down[i + 6];
+            const int32_t value = centre[k];
+            const int32_t detail = (value << 16) - blur;
+            const int32_t size = std::max((detail < 0 ? -detail : detail) - threshold, 0);
+            const int32_t kept = detail < 0 ? -size : size;
+            const int32_t change = (kept * gain + (kept < 0 ? -(2 << 16) : (2 << 16))) / (4 << 16);
+            const int32_t lowest = std::min({low[i - 3], low[i], low[i + 3]});
+            const int32_t highest = std::max({high[i - 3], high[i], high[i + 3]});
+            target[k] = static_cast<uint8_t>(std::clamp(value + change, lowest, highest));
+        }
+    }
+}
+
+HDIB Sharpen(HDIB dib, int32_t amount, Area area, void* control, ILProgress callback)
+{
+    if (amount < 0)
+        return nullptr;
+    amount = std::min(amount, kMostAmount);
+    const DibView in(dib);
+    if (!in.Valid() || in.Header().biCompression != 0 || in.Bits() != 24)
+        return nullptr;
+    const size_t size = GlobalSize(dib);
+    OwnedDib made(GlobalAlloc(GMEM_MOVEABLE, size));
+    if (!made.Get())
+        return nullptr;
+    std::memcpy(GlobalLock(made.Get()), &in.Header(), size);
+    GlobalUnlock(made.Get());
+    if (!imglib::Progress(callback, control, 0))
+        return nullptr;
+
+    area.left = std::clamp(area.left, 0, in.Width());
+    area.right = std::clamp(area.right, 0, in.Width());
+    area.top = std::clamp(area.top, 0, in.Height());
+    area.bottom = std::clamp(area.bottom, 0, in.Height());
+    if (amount > 0 && area.left < area.right && area.top < area.bottom) {
+        const DibView out(made.Get());
+        const int64_t rows = area.bottom - area.top;
+        const int threads = ThreadsFor(rows * (area.right - area.left));
+        // Pieces small enough for a lively progress bar.
+        const int64_t piece = std::max<int64_t>(1, std::min<int64_t>(64, rows / (threads * 8)));
+        if (!ParallelFor(
+                rows, piece, threads,
+                [&](int64_t begin, int64_t end) { SharpenRows(in, out, area, amount, begin, end); },
+                callback, control, 0, 99))
+            return nullptr;
+    }
+    if (!imglib::Progress(callback, control, 100))
+        return nullptr;
+    return made.Release();
+}
+
+}  // namespace
+}  // namespace isp
+
+extern "C" IMGLIB_API HDIB Better(HDIB dib, int32_t amount, int32_t left, int32_t top, int32_t right,
+                                  int32_t bottom, void* control, ILProgress callback)
+{
+    return imglib::Guard<HDIB>(nullptr, [&]() -> HDIB {
+        try {
+            return isp::Sharpen(dib, amount, {left, top, right, bottom}, control, callback);
+        } catch (const std::bad_alloc&) {
+            return nullptr;  // out of memory is a plain failure
+        }
+    });
 }

@@ -1,6 +1,10 @@
-#include "imglib.h"
+#include "Guard.h"
+#include "ReduceColours.h"
 
-extern "C" IMGLIB_API HDIB ReduceDib(HDIB, int32_t, int32_t, int32_t, int32_t, int32_t, void*, ILProgress)
+extern "C" IMGLIB_API HDIB ReduceDib(HDIB dib, int32_t bits, int32_t dither, int32_t, int32_t, int32_t,
+                                     void* data, ILProgress callback)
 {
-    return nullptr;
+    return imglib::Guard<HDIB>(nullptr, [&] {
+        return imglib::ReduceColours(dib, bits, dither != 0, callback, data);
+    });
 }
