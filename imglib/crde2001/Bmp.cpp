@@ -406,12 +406,9 @@ int16_t ReadBmp(const uint8_t* data, size_t size, const Progress& progress, HDIB
     const int16_t parsed = ParseHeader(data, size, h);
     if (parsed <= 0)
         return parsed;
-    if (!imglib::DecodedSizeAllowed(h.width, h.height))
-        return IL_ERR_TOO_LARGE;
     const int bits = h.bits <= 8 ? h.bits : 24;
-    *dib = imglib::CreateDib(static_cast<int32_t>(h.width), static_cast<int32_t>(h.height), bits);
-    if (!*dib)
-        return IL_ERR_MEMORY;
+    if (const int16_t made = NewPicture(dib, h.width, h.height, bits); made <= 0)
+        return made;
     const imglib::DibView view(*dib);
     if (!view.Valid())
         return IL_ERR_MEMORY;

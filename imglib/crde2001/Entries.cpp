@@ -15,10 +15,19 @@
 
 namespace crde {
 
+int16_t NewPicture(HDIB* dib, int64_t width, int64_t height, int bits)
+{
+    *dib = nullptr;
+    if (!imglib::DecodedSizeAllowed(width, height))
+        return IL_ERR_TOO_LARGE;
+    *dib = imglib::CreateDib(static_cast<int32_t>(width), static_cast<int32_t>(height), bits);
+    return *dib ? 1 : IL_ERR_MEMORY;
+}
+
 namespace {
 
-using Decoder = int16_t (*)(const uint8_t*, size_t, const Progress&, HDIB*);
-
+// `decode` is a decoder of Formats.h (or one bound to a page).
+template <class Decoder>
 int16_t ReadFile(const char* name, Decoder decode, int bits, int dither, HDIB* out,
                  void* control, ILProgress callback)
 {
@@ -42,11 +51,6 @@ int16_t ReadFile(const char* name, Decoder decode, int bits, int dither, HDIB* o
         return IL_ERR_MEMORY;
     *out = wanted;
     return 1;
-}
-
-int16_t ReadTiffPage(const uint8_t* data, size_t size, int page, const Progress& progress, HDIB* dib)
-{
-    return ReadTiff(data, size, page, progress, dib);
 }
 
 }  // namespace
@@ -90,27 +94,12 @@ extern "C" IMGLIB_API int16_t readtiffiledib(const char* name, int16_t bits, int
                                              int16_t page, HDIB* dib, void* control,
                                              ILProgress callback, uint16_t)
 {
-    return imglib::Guard<int16_t>(IL_ERR_UNKNOWN, [&]() -> int16_t {
-        if (!dib)
-            return IL_ERR_ARGUMENT;
-        *dib = nullptr;
-        imglib::MappedFile file;
-        if (!file.Open(name))
-            return IL_ERR_OPEN;
-        HDIB natural = nullptr;
-        const int16_t result =
-            crde::ReadTiffPage(file.Data(), file.Size(), page, crde::Progress{control, callback}, &natural);
-        if (result <= 0) {
-            GlobalFree(natural);
-            return result;
-        }
-        HDIB wanted = imglib::ToRequestedDepth(natural, bits, dither != 0);
-        if (wanted != natural)
-            GlobalFree(natural);
-        if (!wanted)
-            return IL_ERR_MEMORY;
-        *dib = wanted;
-        return 1;
+    const auto decodePage = [page](const uint8_t* data, size_t size, const crde::Progress& progress,
+                                   HDIB* natural) {
+        return crde::ReadTiff(data, size, page, progress, natural);
+    };
+    return imglib::Guard<int16_t>(IL_ERR_UNKNOWN, [&] {
+        return crde::ReadFile(name, decodePage, bits, dither, dib, control, callback);
     });
 }
 

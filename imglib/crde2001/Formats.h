@@ -64,6 +64,10 @@ int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB
 int16_t InfoPcx(const uint8_t* data, size_t size, ImageInfo& info);
 int16_t ReadPcx(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib);
 
+// The start of every decode: a new block in *dib for a width × height picture
+// of `bits` bits, or IL_ERR_TOO_LARGE / IL_ERR_MEMORY with *dib null.
+int16_t NewPicture(HDIB* dib, int64_t width, int64_t height, int bits);
+
 // The format by its first bytes: "JPEG", "PNG", "GIF", "TIFF", "BMP", "PCX",
 // "EPS", "PCD", "DXF", "TGA" (checked last: it has no signature), or "".
 std::string DetectFormat(const uint8_t* data, size_t size);

@@ -192,11 +192,8 @@ int16_t ReadPcx(const uint8_t* data, size_t size, const Progress& progress, HDIB
     const int16_t parsed = ParseHeader(data, size, h);
     if (parsed <= 0)
         return parsed;
-    if (!imglib::DecodedSizeAllowed(h.width, h.height))
-        return IL_ERR_TOO_LARGE;
-    *dib = imglib::CreateDib(h.width, h.height, h.outBits);
-    if (!*dib)
-        return IL_ERR_MEMORY;
+    if (const int16_t made = NewPicture(dib, h.width, h.height, h.outBits); made <= 0)
+        return made;
     const imglib::DibView view(*dib);
     if (!view.Valid())
         return IL_ERR_MEMORY;

@@ -237,12 +237,9 @@ int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB
     const int16_t parsed = ParseHeader(data, size, h);
     if (parsed <= 0)
         return parsed;
-    if (!imglib::DecodedSizeAllowed(h.width, h.height))
-        return IL_ERR_TOO_LARGE;
     const bool indexed = h.kind != Kind::True;
-    *dib = imglib::CreateDib(h.width, h.height, indexed ? 8 : 24);
-    if (!*dib)
-        return IL_ERR_MEMORY;
+    if (const int16_t made = NewPicture(dib, h.width, h.height, indexed ? 8 : 24); made <= 0)
+        return made;
     const imglib::DibView view(*dib);
     if (!view.Valid())
         return IL_ERR_MEMORY;
