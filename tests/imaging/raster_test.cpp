@@ -272,7 +272,70 @@ private Q_SLOTS:
     void hostileFails();
     void tiffDirectoryLoopEnds();
     void gifFramesCounted();
+    void entriesDeliverTheAskedDepth_data();
+    void entriesDeliverTheAskedDepth();
 };
+
+void RasterTest::entriesDeliverTheAskedDepth_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<int>("dither");
+    QTest::addColumn<int>("bits");
+    QTest::newRow("colour photo to 256 colours") << "png-rgb8.png" << 8 << 0 << 8;
+    QTest::newRow("colour photo to 256, dithered") << "png-rgb8.png" << 8 << 1 << 8;
+    QTest::newRow("colour photo to 16") << "png-rgb8.png" << 4 << 0 << 4;
+    QTest::newRow("0 means the sixteen VGA colours") << "png-rgb8.png" << 0 << 0 << 4;
+    QTest::newRow("colour photo to black and white") << "png-rgb8.png" << 1 << 1 << 1;
+    QTest::newRow("palette to true colour") << "png-palette8.png" << 24 << 0 << 24;
+    QTest::newRow("any other number means true colour") << "png-palette8.png" << 16 << 0 << 24;
+    QTest::newRow("two colours to 8 bits") << "png-palette2.png" << 8 << 0 << 8;
+}
+
+// The reader entries hand over the depth the caller asked for, whatever the
+// file holds, and the colours survive where the depth has room for them.
+void RasterTest::entriesDeliverTheAskedDepth()
+{
+    QFETCH(QString, file);
+    QFETCH(int, asked);
+    QFETCH(int, dither);
+    QFETCH(int, bits);
+    const QByteArray name = QFile::encodeName(DataPath(file));
+    HDIB dib = nullptr;
+    QCOMPARE(rdpngfiledib(name.constData(), static_cast<int16_t>(asked), static_cast<int16_t>(dither),
+                          &dib, nullptr, nullptr, nullptr, 0),
+             int16_t{1});
+    HDIB wide = imglib::ExpandTo24(dib);
+    {
+        const imglib::DibView view(dib);
+        QVERIFY(view.Valid());
+        QCOMPARE(view.Bits(), bits);
+        if (bits <= 8)
+            QVERIFY(view.Colours() > 0 && view.Colours() <= 1 << bits);
+        else
+            QCOMPARE(view.Colours(), 0);
+    }
+    QVERIFY(wide);
+    // Back at 24 bits, the picture still resembles the file's.
+    const imglib::DibView view(wide);
+    const Rgb reference = ReadPpm(DataPath(file.left(file.size() - 4) + QStringLiteral(".ppm")));
+    QCOMPARE(reference.width, view.Width());
+    int64_t difference = 0;
+    for (int y = 0; y < view.Height(); ++y) {
+        const uint8_t* row = view.Row(y);
+        for (int x = 0; x < view.Width(); ++x) {
+            for (int c = 0; c < 3; ++c)
+                difference += std::abs(int{row[3 * x + 2 - c]} -
+                                       int{static_cast<uint8_t>(reference.pixels[3 * (y * reference.width + x) + c])});
+        }
+    }
+    const double mean = double(difference) / (3.0 * view.Width() * view.Height());
+    QVERIFY2(mean < (bits == 1 ? 128.0 : bits == 4 ? 64.0 : 12.0), qPrintable(QString::number(mean)));
+    if (bits >= 8 && file.contains(QLatin1String("palette")))
+        QCOMPARE(mean, 0.0);
+    GlobalFree(wide);
+    GlobalFree(dib);
+}
 
 void RasterTest::decodesLikeReference_data()
 {
