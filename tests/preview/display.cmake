@@ -1,0 +1,1 @@
+# Display tests are added here.

@@ -1,0 +1,1 @@
+# Loading and saving tests are added here.
