@@ -16,6 +16,9 @@ class QScrollBar;
 
 namespace preview {
 
+struct Box;
+struct ViewGeometry;
+
 enum class TBlitMode { sLight, sDark, sLightest };
 enum class TBorderStyle { bsNone, bsSingle };
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
@@ -133,6 +136,11 @@ public:
     [[nodiscard]] int16_t BitsPerPixel() const noexcept { return m_fileInfo.bitsPerPixel; }
     // The toolkit skips erasing an opaque control.
     [[nodiscard]] bool Opaque() const noexcept { return m_opaque; }
+    // Centring offsets of the last scrolling-mode paint.
+    [[nodiscard]] uint16_t CenterOffsetX() const noexcept { return m_centerOffsetX; }
+    [[nodiscard]] uint16_t CenterOffsetY() const noexcept { return m_centerOffsetY; }
+    // The last scrolling-mode paint kept the scroll-bar strip free.
+    [[nodiscard]] bool ScrollbarsReserved() const noexcept { return m_scrollbarsReserved; }
 
     // ---- loading by name ---------------------------------------------------
     [[nodiscard]] const QString& ImageName() const noexcept { return m_imageName; }
@@ -222,6 +230,21 @@ protected:
 
 private:
     void ScrollTo(QScrollBar* bar, int position);
+    // Display helpers (TPMultiImage.cpp).
+    [[nodiscard]] ViewGeometry View() const;
+    // The pixels the picture shows: the bitmap, or the icon's drawing.
+    [[nodiscard]] const QImage* SourceImage() const;
+    void AfterResize();
+    void ApplyFittingScale();
+    [[nodiscard]] QColor EraseColour() const;
+    [[nodiscard]] bool PaintLaysOutBars() const;
+    void BarsFollowView();
+    void SetStretchingRule(QPainter& painter) const;
+    void FillBackground(QPainter& painter, const Box& picture, int reserved) const;
+    void PaintDrawPath(QPainter& painter);
+    void PaintTiles(QPainter& painter);
+    [[nodiscard]] Box PaintScrolling(QPainter& painter);
+    void PaintText(QPainter& painter);
     // Loading helpers (TPMultiImageLoad.cpp).
     void InstallBitmap(imaging::TBitmap& bitmap, bool tiff);
     void FinishLoad();
