@@ -133,7 +133,7 @@ extern "C" IMGLIB_API int16_t wrjpgfiledib(const char* name, int16_t quality, in
                                            ILProgress callback, uint16_t)
 {
     return imglib::Guard<int16_t>(IL_ERR_UNKNOWN, [&]() -> int16_t {
-        if (!name || !*name || quality < 1 || quality > 100 || smoothing < 1 || smoothing > 100 ||
+        if (!name || !*name || quality < 1 || quality > 100 || smoothing < 0 || smoothing > 100 ||
             (colour != 1 && colour != 24))
             return IL_ERR_ARGUMENT;
         std::string bytes;

@@ -630,7 +630,7 @@ int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDI
 int16_t WriteJpeg(HDIB dib, int quality, int smoothing, bool grey, const Progress& progress, std::string& out)
 {
     out.clear();
-    if (quality < 1 || quality > 100 || smoothing < 1 || smoothing > 100)
+    if (quality < 1 || quality > 100 || smoothing < 0 || smoothing > 100)
         return IL_ERR_ARGUMENT;
     const imglib::DibView view(dib);
     if (!view.Valid() || view.Header().biCompression != 0 || view.Height() > JPEG_MAX_DIMENSION ||

@@ -156,8 +156,8 @@ typedef int16_t (*readdxftoddb_fn)(const char*, int16_t, HDIB*, void*, ILProgres
 
 /* ---- CRDE2001: writer ------------------------------------------------- */
 
-/* Baseline JPEG, quality 1..100, smoothing 1..100 (libjpeg's input
- * smoothing), `colour` 1 for grey or 24 for colour, optimised Huffman
+/* Baseline JPEG, quality 1..100, smoothing 0..100 (libjpeg's input
+ * smoothing; 0 is none), `colour` 1 for grey or 24 for colour, optimised Huffman
  * tables, no metadata. The file is written beside its final name and renamed
  * into place. > 0 when written. */
 IMGLIB_API int16_t wrjpgfiledib(const char* name, int16_t quality, int16_t smoothing,

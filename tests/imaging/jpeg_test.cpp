@@ -737,8 +737,13 @@ void JpegTest::writesGreyQualityAndRefusals()
     QCOMPARE(crde::WriteJpeg(nullptr, 80, 1, false, {}, out), int16_t(IL_ERR_ARGUMENT));
     QCOMPARE(crde::WriteJpeg(textured, 0, 1, false, {}, out), int16_t(IL_ERR_ARGUMENT));
     QCOMPARE(crde::WriteJpeg(textured, 101, 1, false, {}, out), int16_t(IL_ERR_ARGUMENT));
-    QCOMPARE(crde::WriteJpeg(textured, 80, 0, false, {}, out), int16_t(IL_ERR_ARGUMENT));
+    QCOMPARE(crde::WriteJpeg(textured, 80, 101, false, {}, out), int16_t(IL_ERR_ARGUMENT));
+    QCOMPARE(crde::WriteJpeg(textured, 80, -1, false, {}, out), int16_t(IL_ERR_ARGUMENT));
     QVERIFY(out.empty());
+    // Smoothing 0 is none: what a control that never set it asks for.
+    QCOMPARE(crde::WriteJpeg(textured, 80, 0, false, {}, out), int16_t(1));
+    QVERIFY(!out.empty());
+    out.clear();
     {
         const imglib::DibView view(textured);
         view.Header().biCompression = 1;
