@@ -3,6 +3,7 @@
 #include "boards/Catalogue.h"
 #include "boards/TfcTreeCombo.h"
 #include "platform/TIniFile.h"
+#include "preview/TPMultiImage.h"
 
 #include <QFileInfo>
 #include <QFrame>
@@ -39,6 +40,8 @@ void TForm1::CreateControls()
     font.setPointSize(8);
     setFont(font);
 
+    CreateExport();
+
     m_panel1 = new QFrame(this);
     m_panel1->setObjectName(QStringLiteral("Panel1"));
     m_panel1->setFrameShape(QFrame::NoFrame);
@@ -56,6 +59,38 @@ void TForm1::CreateControls()
     m_board->SetOptions(boards::icoExpanded);
     m_board->SetShowMatchText(true);
     boards::LoadCatalogue(m_board->Items());
+}
+
+// Set in the order the window's definition stores them, then Loaded.
+void TForm1::CreateExport()
+{
+    using namespace preview;
+    m_export = new TPMultiImage(this);
+    m_export->setObjectName(QStringLiteral("Export"));
+    m_export->SetBounds(0, 0, 728, 400);
+    m_export->SetGrabHandCursor(5);
+    m_export->SetScrolling(true);
+    m_export->SetShowScrollbars(true);
+    m_export->SetColor(Qt::black);
+    imaging::TPicture emptyBitmap;  // the stored picture: a bitmap without pixels
+    emptyBitmap.SetBitmap(imaging::TBitmap());
+    m_export->SetPicture(emptyBitmap);
+    m_export->SetImageReadRes(TLoadResolution::lAutoMatic);
+    m_export->SetBlitMode(TBlitMode::sLight);
+    m_export->SetImageWriteRes(TSaveResolution::sAutoMatic);
+    m_export->SetTifSaveCompress(TTiffCompression::sNONE);
+    m_export->SetTiffPage(0);
+    m_export->SetTiffAppend(false);
+    m_export->SetJPegSaveQuality(90);
+    m_export->SetJPegSaveSmooth(5);
+    m_export->SetRubberBandBtn(TMouseButton::mbLeft);
+    m_export->SetScrollbarWidth(16);
+    m_export->SetParentColor(true);
+    m_export->SetTextLeft(0);
+    m_export->SetTextTop(0);
+    m_export->SetTextRotate(0);
+    m_export->SetZoomBy(10);
+    m_export->Loaded();
 }
 
 QString TForm1::SettingsPathFor(const QString& executablePath)

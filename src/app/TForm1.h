@@ -7,6 +7,7 @@ class QFrame;
 class QLabel;
 
 namespace boards { class TfcTreeCombo; }
+namespace preview { class TPMultiImage; }
 
 namespace app {
 
@@ -33,6 +34,8 @@ public:
     // True when the settings file told the program to end before showing anything.
     [[nodiscard]] bool ExitRequested() const noexcept { return m_exitRequested; }
     [[nodiscard]] boards::TfcTreeCombo* board() const noexcept { return m_board; }
+    // The preview of the chosen and the reduced photo.
+    [[nodiscard]] preview::TPMultiImage* Export() const noexcept { return m_export; }
 
     // Stores the window position and the chosen board. Raises
     // platform::EIniFileException when the file cannot be written; keys after
@@ -41,6 +44,7 @@ public:
 
 private:
     void CreateControls();
+    void CreateExport();
     void FormCreate(const QString& executablePath);
 
     QString m_settingsPath;
@@ -48,6 +52,7 @@ private:
     QFrame* m_panel1 = nullptr;
     QLabel* m_label2 = nullptr;
     boards::TfcTreeCombo* m_board = nullptr;
+    preview::TPMultiImage* m_export = nullptr;
 };
 
 }  // namespace app

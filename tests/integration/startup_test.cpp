@@ -1,6 +1,7 @@
 // Runs the real program, copied into a temporary folder so that its settings
 // file (beside the executable) is the test's own.
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -16,6 +17,10 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         m_exe = m_dir->filePath(QStringLiteral("snimkorez"));
         QVERIFY(QFile::copy(QStringLiteral(SNIMKOREZ_EXECUTABLE), m_exe));
+        // The modules travel with the program, as an installed copy has them.
+        const QString built = QFileInfo(QStringLiteral(SNIMKOREZ_EXECUTABLE)).path();
+        for (const char* module : {"CRDE2001.so", "ISP2000.so"})
+            QVERIFY(QFile::copy(built + u'/' + QLatin1String(module), m_dir->filePath(QLatin1String(module))));
     }
 
     void endsAtOnceWithCodeZero_data()

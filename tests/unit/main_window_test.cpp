@@ -3,6 +3,8 @@
 #include "app/TForm1.h"
 #include "boards/Catalogue.h"
 #include "boards/TfcPopupTreeView.h"
+#include "imaging/DLL96V1.h"
+#include "preview/TPMultiImage.h"
 #include "boards/TfcTreeCombo.h"
 #include "boards/TfcTreeNode.h"
 #include "platform/FloatingPointEnvironment.h"
@@ -11,6 +13,7 @@
 #include <QAbstractButton>
 #include <QMessageBox>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -193,6 +196,48 @@ private Q_SLOTS:
         QVERIFY(!popup->isVisible());
     }
 
+    // The preview as the window defines it: black, no bars, until a photo
+    // arrives, which shows at 1:1 from its top-left corner with both bars.
+    // SNIMKOREZ_PREVIEW_SHOT names a file to keep the picture of it in.
+    void previewShowsAPhotoAtItsOwnSize()
+    {
+        TForm1 form(m_exe);
+        preview::TPMultiImage* view = form.Export();
+        QCOMPARE(view->geometry(), QRect(0, 0, 728, 400));
+        QCOMPARE(view->Color(), QColor(Qt::black));
+        QCOMPARE(view->ScrollbarWidth(), 16);
+        QCOMPARE(int(view->JPegSaveQuality()), 90);
+        QCOMPARE(int(view->JPegSaveSmooth()), 5);
+        QVERIFY(view->Scrolling() && view->IsLoaded());
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QImage empty = view->grab().toImage();
+        for (int y = 0; y < empty.height(); y += 37) {
+            for (int x = 0; x < empty.width(); x += 41)
+                QCOMPARE(empty.pixelColor(x, y), QColor(Qt::black));
+        }
+        QVERIFY(!view->VerticalBar()->isVisible() || view->VerticalBar()->width() <= 0);
+
+        const QString photo = QStringLiteral("/usr/share/backgrounds/Wine_by_Jakkub_Mede.jpg");
+        QVERIFY2(QFile::exists(photo), "scripts/install-deps installs lomiri-wallpapers");
+        view->SetImageName(photo);
+        QVERIFY(view->Picture().HasGraphic());
+        QVERIFY(view->VerticalBar()->isVisible() && view->HorizontalBar()->isVisible());
+        QCOMPARE(view->OriginX(), 0);
+        QCOMPARE(view->OriginY(), 0);
+        const QImage expected = QImage(photo).convertToFormat(QImage::Format_RGB888);
+        const QImage shown = view->grab().toImage();
+        for (const QPoint at : {QPoint(5, 5), QPoint(300, 200), QPoint(700, 370)}) {
+            const QColor a = shown.pixelColor(at), b = expected.pixelColor(at);
+            QVERIFY2(std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                             std::abs(a.blue() - b.blue()) <= 12,
+                     qPrintable(QStringLiteral("%1,%2").arg(at.x()).arg(at.y())));
+        }
+        const QString path = qEnvironmentVariable("SNIMKOREZ_PREVIEW_SHOT");
+        if (!path.isEmpty())
+            QVERIFY(form.grab().save(path));
+    }
+
     void settingsWriteStoresPositionAndBoard()
     {
         Write("; keep me\n[Other]\nx=1\n[Board]\nSelect=Doska-Krym.ru\n");
@@ -345,6 +390,9 @@ private:
 int main(int argc, char** argv)
 {
     TApplication application(argc, argv);
+    // The program finds its imaging modules beside itself; the test binary
+    // lives elsewhere.
+    imaging::DLL96V1::SetDllDirectory(QStringLiteral(SNIMKOREZ_MODULE_DIR));
     MainWindowTest test;
     return QTest::qExec(&test, argc, argv);
 }
