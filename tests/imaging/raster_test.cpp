@@ -317,22 +317,24 @@ void RasterTest::entriesDeliverTheAskedDepth()
     }
     QVERIFY(wide);
     // Back at 24 bits, the picture still resembles the file's.
-    const imglib::DibView view(wide);
-    const Rgb reference = ReadPpm(DataPath(file.left(file.size() - 4) + QStringLiteral(".ppm")));
-    QCOMPARE(reference.width, view.Width());
-    int64_t difference = 0;
-    for (int y = 0; y < view.Height(); ++y) {
-        const uint8_t* row = view.Row(y);
-        for (int x = 0; x < view.Width(); ++x) {
-            for (int c = 0; c < 3; ++c)
-                difference += std::abs(int{row[3 * x + 2 - c]} -
-                                       int{static_cast<uint8_t>(reference.pixels[3 * (y * reference.width + x) + c])});
+    {
+        const imglib::DibView view(wide);
+        const Rgb reference = ReadPpm(DataPath(file.left(file.size() - 4) + QStringLiteral(".ppm")));
+        QCOMPARE(reference.width, view.Width());
+        int64_t difference = 0;
+        for (int y = 0; y < view.Height(); ++y) {
+            const uint8_t* row = view.Row(y);
+            for (int x = 0; x < view.Width(); ++x) {
+                for (int c = 0; c < 3; ++c)
+                    difference += std::abs(int{row[3 * x + 2 - c]} -
+                                           int{static_cast<uint8_t>(reference.pixels[3 * (y * reference.width + x) + c])});
+            }
         }
+        const double mean = double(difference) / (3.0 * view.Width() * view.Height());
+        QVERIFY2(mean < (bits == 1 ? 128.0 : bits == 4 ? 64.0 : 12.0), qPrintable(QString::number(mean)));
+        if (bits >= 8 && file.contains(QLatin1String("palette")))
+            QCOMPARE(mean, 0.0);
     }
-    const double mean = double(difference) / (3.0 * view.Width() * view.Height());
-    QVERIFY2(mean < (bits == 1 ? 128.0 : bits == 4 ? 64.0 : 12.0), qPrintable(QString::number(mean)));
-    if (bits >= 8 && file.contains(QLatin1String("palette")))
-        QCOMPARE(mean, 0.0);
     GlobalFree(wide);
     GlobalFree(dib);
 }
