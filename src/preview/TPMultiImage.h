@@ -169,7 +169,7 @@ public:
     void SetResourceModule(const QString& module) { m_resourceModule = module; }
 
     [[nodiscard]] const TFileInfo& FileInfo() const noexcept { return m_fileInfo; }
-    // Part 2.1's temporary control sets the size of its file information.
+    // The reduction's temporary control sets the size of its file information.
     [[nodiscard]] TFileInfo& FileInfo() noexcept { return m_fileInfo; }
     // Fills the file information for `name`; true on success.
     bool ReadFileInfo(const QString& name);
