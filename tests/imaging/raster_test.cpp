@@ -1,6 +1,7 @@
 // The PNG, GIF and TIFF readers against pictures and expected pixels made by
 // an independent encoder (tests/data/make-raster), and against damaged and
 // hostile variants of those files made here.
+#include "TestFiles.h"
 #include "Convert.h"
 #include "Dib.h"
 #include "Formats.h"
@@ -20,13 +21,7 @@ QString DataPath(const QString& name)
     return QStringLiteral(SNIMKOREZ_TEST_DATA "/raster/") + name;
 }
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
+using testfiles::ReadAll;
 
 struct Rgb {
     int width = 0;

@@ -1,6 +1,7 @@
 // Saving the preview control's picture as JPEG and sharpening it in place:
 // what reaches the writer and the sharpening filter, what the files hold
 // when Qt reads them back, and what the control keeps.
+#include "TestFiles.h"
 #include "preview/TPMultiImage.h"
 
 #include "imaging/DLL96V1.h"
@@ -32,11 +33,7 @@ QString Data(const QString& name)
     return QStringLiteral(SNIMKOREZ_TEST_DATA "/") + name;
 }
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testfiles::ReadAll;
 
 // Colour ramps with hard edges: something a JPEG keeps and sharpening changes.
 QImage TestPicture(int width = 48, int height = 32)

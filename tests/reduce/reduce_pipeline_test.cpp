@@ -1,6 +1,7 @@
 // The whole reduction through the imaging modules: what the written file
 // holds, what the source keeps, what is left behind, and the failures that
 // must write nothing.
+#include "TestFiles.h"
 #include "reduce/ResizeImage_Block.h"
 
 #include "imaging/DLL96V1.h"
@@ -32,11 +33,7 @@ QString Photo(const QString& name)
     return QStringLiteral(SNIMKOREZ_PHOTOS "/") + name;
 }
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testfiles::ReadAll;
 
 // Sum of the squared differences between neighbouring pixels: sharpening
 // raises it.

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "platform/Cp1251.h"
 #include "platform/FloatingPointEnvironment.h"
 #include "platform/PrivateProfile.h"
@@ -20,11 +21,7 @@ using namespace platform;
 
 namespace {
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testfiles::ReadAll;
 
 void WriteAll(const QString& path, const QByteArray& bytes)
 {
