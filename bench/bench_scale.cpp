@@ -8,52 +8,22 @@
 // decode is the baseline. Each step runs `repeats` times; the best time
 // counts, as other work on the machine only ever adds time.
 
+#include "BenchCommon.h"
 #include "Dib.h"
 
-#include <cstdio>  // before jpeglib.h, which needs FILE
-
-#include <jpeglib.h>
 #include <sys/resource.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <functional>
-#include <vector>
-
 namespace {
+
+using bench::Best;
+using bench::Decode;
+using bench::Picture;
+using bench::ReadFile;
+using bench::ResetPeak;
 
 constexpr int kWidth = 6000;
 constexpr int kHeight = 4000;
 constexpr int kReduced = 728;
-
-struct Picture {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> rgb;
-};
-
-// Plain libjpeg-turbo: default settings, one row at a time into RGB.
-Picture Decode(const unsigned char* data, unsigned long size)
-{
-    jpeg_decompress_struct info{};
-    jpeg_error_mgr error{};
-    info.err = jpeg_std_error(&error);
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, data, size);
-    jpeg_read_header(&info, TRUE);
-    info.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&info);
-    Picture picture{static_cast<int>(info.output_width), static_cast<int>(info.output_height), {}};
-    picture.rgb.resize(static_cast<size_t>(picture.width) * picture.height * 3);
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW row = &picture.rgb[static_cast<size_t>(info.output_scanline) * picture.width * 3];
-        jpeg_read_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    return picture;
-}
 
 std::vector<unsigned char> Encode(const Picture& picture)
 {
@@ -80,19 +50,6 @@ std::vector<unsigned char> Encode(const Picture& picture)
     std::vector<unsigned char> out(buffer, buffer + size);
     free(buffer);
     return out;
-}
-
-std::vector<unsigned char> ReadFile(const char* name)
-{
-    std::vector<unsigned char> data;
-    if (FILE* file = std::fopen(name, "rb")) {
-        unsigned char chunk[65536];
-        size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-            data.insert(data.end(), chunk, chunk + n);
-        std::fclose(file);
-    }
-    return data;
 }
 
 // The photo cut to 6000 wide and mirrored down to 4000 rows (or across, for a
@@ -138,33 +95,11 @@ Picture FromBlock(HDIB dib)
     return picture;
 }
 
-double Best(int repeats, const std::function<void()>& step)
-{
-    double best = 1e300;
-    for (int i = 0; i < repeats; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        step();
-        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
-    }
-    return best;
-}
-
 long PeakMegabytes()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024;
-}
-
-// Linux: lowers the peak to what is resident now, so the next reading is the
-// peak of the step in between.
-void ResetPeak()
-{
-    if (FILE* file = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", file);
-        std::fclose(file);
-    }
 }
 
 }  // namespace

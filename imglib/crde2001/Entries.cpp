@@ -77,7 +77,22 @@ extern "C" IMGLIB_API int16_t rdjpgfiledib(const char* name, int16_t bits, int16
                                            ILProgress callback, uint16_t)
 {
     return imglib::Guard<int16_t>(IL_ERR_UNKNOWN, [&] {
-        return crde::ReadFile(name, crde::ReadJpeg, bits, dither, dib, control, callback);
+        const auto whole = [](const uint8_t* data, size_t size, const crde::Progress& progress, HDIB* natural) {
+            return crde::ReadJpeg(data, size, progress, natural);
+        };
+        return crde::ReadFile(name, whole, bits, dither, dib, control, callback);
+    });
+}
+
+extern "C" IMGLIB_API int16_t rdjpgfiledibatleast(const char* name, int32_t width, int32_t height,
+                                                  HDIB* dib, void* control, ILProgress callback, uint16_t)
+{
+    const auto reduced = [width, height](const uint8_t* data, size_t size, const crde::Progress& progress,
+                                         HDIB* natural) {
+        return crde::ReadJpeg(data, size, progress, natural, width, height);
+    };
+    return imglib::Guard<int16_t>(IL_ERR_UNKNOWN, [&] {
+        return crde::ReadFile(name, reduced, 24, 0, dib, control, callback);
     });
 }
 

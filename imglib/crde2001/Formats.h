@@ -41,7 +41,11 @@ struct Progress {
 // Decoders give the picture at its natural depth: 1, 4 or 8 bits with a
 // colour table, or 24 bits (blue, green, red). `page` is the TIFF page.
 int16_t InfoJpeg(const uint8_t* data, size_t size, ImageInfo& info);
-int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib);
+// With a size given, the picture may come out reduced 2, 4 or 8 times (by the
+// inverse DCT, far faster than decoding it whole) as long as it keeps at
+// least that size, upright.
+int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib,
+                 int32_t atLeastWidth = 0, int32_t atLeastHeight = 0);
 // The JPEG file for a 24-bit (or any uncompressed) block; `grey` writes one channel.
 int16_t WriteJpeg(HDIB dib, int quality, int smoothing, bool grey, const Progress& progress,
                   std::string& out);

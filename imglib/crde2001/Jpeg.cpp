@@ -10,6 +10,7 @@
 #include "Formats.h"
 
 #include "Dib.h"
+#include "globalmem.h"
 
 #include <array>
 #include <csetjmp>
@@ -184,6 +185,49 @@ struct TiffReader {
     return 0;
 }
 
+// ---- coefficient buffers ------------------------------------------------
+//
+// A progressive file keeps every coefficient of the picture until its last
+// scan: 100 MB and more for a phone photo. libjpeg's memory manager mallocs
+// that and zeroes it byte by byte, which faults it in 4 KiB at a time; that
+// costs as much as the decoding itself. These arrays are zeroed pages mapped
+// in one go instead (huge pages where offered). libjpeg reaches its virtual
+// arrays only through the memory manager's function table, so ours stand in
+// for its own; anything else still goes to libjpeg's.
+
+// No decompressor asks for more than one array per component.
+constexpr int kMaxCoefficientArrays = MAX_COMPONENTS;
+
+struct CoefficientArray {
+    JDIMENSION blocksPerRow;
+    JDIMENSION rowCount;
+    JBLOCKARRAY rows;  // into the mapping, once realized
+};
+
+struct CoefficientArrays {
+    CoefficientArray arrays[kMaxCoefficientArrays];
+    int count;
+    void* pages;
+    size_t length;
+    jpeg_memory_mgr original;  // libjpeg's table, for everything not ours
+
+    [[nodiscard]] CoefficientArray* Ours(jvirt_barray_ptr pointer)
+    {
+        for (int i = 0; i < count; ++i) {
+            if (pointer == reinterpret_cast<jvirt_barray_ptr>(&arrays[i]))
+                return &arrays[i];
+        }
+        return nullptr;
+    }
+    void Release()
+    {
+        globalmem_unmap(pages, length);
+        pages = nullptr;
+        length = 0;
+        count = 0;
+    }
+};
+
 // ---- decoding ------------------------------------------------------------
 
 struct Decoder {
@@ -194,10 +238,15 @@ struct Decoder {
     int lastPercent;
     HDIB dib;
     uint8_t* locked;  // the block's data while locked
+    // The decoded picture may be reduced by the DCT while it keeps at least
+    // this size (upright); 0 × 0 decodes at full size.
+    int32_t atLeastWidth;
+    int32_t atLeastHeight;
     // Header figures for InfoJpeg.
     int16_t orientation;
     int16_t bits;
     bool progressive;
+    CoefficientArrays coefficients;
 };
 
 [[nodiscard]] Decoder* DecoderOf(j_common_ptr cinfo)
@@ -225,11 +274,88 @@ void OnProgress(j_common_ptr common)
         Fail(common, IL_ERR_CANCELLED);
 }
 
+CoefficientArrays& CoefficientsOf(j_common_ptr cinfo)
+{
+    return DecoderOf(cinfo)->coefficients;
+}
+
+jvirt_barray_ptr RequestCoefficients(j_common_ptr cinfo, int pool, boolean preZero, JDIMENSION blocksPerRow,
+                                     JDIMENSION rowCount, JDIMENSION maxAccess)
+{
+    CoefficientArrays& c = CoefficientsOf(cinfo);
+    if (pool != JPOOL_IMAGE || c.count == kMaxCoefficientArrays || c.pages != nullptr)
+        return c.original.request_virt_barray(cinfo, pool, preZero, blocksPerRow, rowCount, maxAccess);
+    c.arrays[c.count] = {blocksPerRow, rowCount, nullptr};
+    return reinterpret_cast<jvirt_barray_ptr>(&c.arrays[c.count++]);
+}
+
+// Our arrays (zeroed, as libjpeg's pre-zeroed ones) after libjpeg's own.
+void RealizeCoefficients(j_common_ptr cinfo)
+{
+    CoefficientArrays& c = CoefficientsOf(cinfo);
+    c.original.realize_virt_arrays(cinfo);
+    if (c.count == 0 || c.pages != nullptr)
+        return;
+    uint64_t blocks = 0, rows = 0;
+    for (int i = 0; i < c.count; ++i) {
+        blocks += static_cast<uint64_t>(c.arrays[i].blocksPerRow) * c.arrays[i].rowCount;
+        rows += c.arrays[i].rowCount;
+    }
+    const uint64_t bytes = blocks * sizeof(JBLOCK) + rows * sizeof(JBLOCKROW);
+    if (bytes > static_cast<uint64_t>(kMaxDecoderMemory))
+        Fail(cinfo, IL_ERR_TOO_LARGE);
+    c.pages = globalmem_map(static_cast<size_t>(bytes), &c.length);
+    if (c.pages == nullptr)
+        Fail(cinfo, IL_ERR_MEMORY);
+    auto* next = static_cast<JBLOCKROW>(c.pages);
+    auto* pointers = reinterpret_cast<JBLOCKROW*>(next + blocks);
+    for (int i = 0; i < c.count; ++i) {
+        CoefficientArray& array = c.arrays[i];
+        array.rows = pointers;
+        for (JDIMENSION r = 0; r < array.rowCount; ++r, next += array.blocksPerRow)
+            *pointers++ = next;
+    }
+}
+
+JBLOCKARRAY AccessCoefficients(j_common_ptr cinfo, jvirt_barray_ptr pointer, JDIMENSION startRow,
+                               JDIMENSION rowCount, boolean writable)
+{
+    CoefficientArrays& c = CoefficientsOf(cinfo);
+    CoefficientArray* array = c.Ours(pointer);
+    if (array == nullptr)
+        return c.original.access_virt_barray(cinfo, pointer, startRow, rowCount, writable);
+    if (array->rows == nullptr || startRow > array->rowCount || rowCount > array->rowCount - startRow)
+        Fail(cinfo, IL_ERR_CORRUPT);
+    return array->rows + startRow;
+}
+
+void FreeCoefficientPool(j_common_ptr cinfo, int pool)
+{
+    CoefficientArrays& c = CoefficientsOf(cinfo);
+    if (pool == JPOOL_IMAGE)
+        c.Release();
+    c.original.free_pool(cinfo, pool);
+}
+
+void DestroyMemory(j_common_ptr cinfo)
+{
+    CoefficientArrays& c = CoefficientsOf(cinfo);
+    c.Release();
+    c.original.self_destruct(cinfo);
+}
+
 void StartDecoder(Decoder& d, const uint8_t* data, size_t size)
 {
     jpeg_create_decompress(&d.cinfo);
     d.cinfo.client_data = &d;
     d.cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
+    jpeg_memory_mgr& memory = *d.cinfo.mem;
+    d.coefficients.original = memory;
+    memory.request_virt_barray = RequestCoefficients;
+    memory.realize_virt_arrays = RealizeCoefficients;
+    memory.access_virt_barray = AccessCoefficients;
+    memory.free_pool = FreeCoefficientPool;
+    memory.self_destruct = DestroyMemory;
     d.monitor.progress_monitor = OnProgress;
     d.cinfo.progress = &d.monitor;
     jpeg_mem_src(&d.cinfo, data, static_cast<unsigned long>(size));
@@ -342,6 +468,27 @@ void ReversePixels(uint8_t* row, JDIMENSION width, int bpp)
     }
 }
 
+// The smallest of 1/8, 1/4 and 1/2 (the scales libjpeg-turbo's SIMD inverse
+// DCTs cover) that keeps the wanted size, else full size. Leaves the choice
+// in cinfo's scale and output dimensions.
+void ChooseScale(Decoder& d, bool turned)
+{
+    jpeg_decompress_struct& cinfo = d.cinfo;
+    cinfo.scale_num = 1;
+    if (d.atLeastWidth > 0 || d.atLeastHeight > 0) {
+        for (const unsigned denominator : {8u, 4u, 2u}) {
+            cinfo.scale_denom = denominator;
+            jpeg_calc_output_dimensions(&cinfo);
+            const auto across = static_cast<int64_t>(turned ? cinfo.output_height : cinfo.output_width);
+            const auto down = static_cast<int64_t>(turned ? cinfo.output_width : cinfo.output_height);
+            if (across >= d.atLeastWidth && down >= d.atLeastHeight)
+                return;
+        }
+    }
+    cinfo.scale_denom = 1;
+    jpeg_calc_output_dimensions(&cinfo);
+}
+
 int16_t Decode(Decoder& d, const uint8_t* data, size_t size)
 {
     StartDecoder(d, data, size);
@@ -364,8 +511,9 @@ int16_t Decode(Decoder& d, const uint8_t* data, size_t size)
         return IL_ERR_UNSUPPORTED;
     }
     const bool turned = d.orientation >= 5;
-    const JDIMENSION width = cinfo.image_width;
-    const JDIMENSION height = cinfo.image_height;
+    ChooseScale(d, turned);
+    const JDIMENSION width = cinfo.output_width;
+    const JDIMENSION height = cinfo.output_height;
     const int32_t blockWidth = static_cast<int32_t>(turned ? height : width);
     const int32_t blockHeight = static_cast<int32_t>(turned ? width : height);
     if (!imglib::DecodedSizeAllowed(blockWidth, blockHeight) || !imglib::DecodedSizeAllowed(width, height))
@@ -599,7 +747,8 @@ int16_t InfoJpeg(const uint8_t* data, size_t size, ImageInfo& info)
     return 1;
 }
 
-int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib, int32_t atLeastWidth,
+                 int32_t atLeastHeight)
 {
     if (dib == nullptr)
         return IL_ERR_ARGUMENT;
@@ -611,6 +760,8 @@ int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDI
     InstallErrors(d.errors);
     d.progress = &progress;
     d.lastPercent = -1;
+    d.atLeastWidth = atLeastWidth;
+    d.atLeastHeight = atLeastHeight;
     const int16_t result = Attempt(d.errors, [&] { return Decode(d, data, size); });
     jpeg_destroy_decompress(&d.cinfo);
     if (d.locked != nullptr)

@@ -115,6 +115,14 @@ IMGLIB_API int16_t rdjpgfiledib(const char* name, int16_t bits, int16_t one, int
 typedef int16_t (*rdjpgfiledib_fn)(const char*, int16_t, int16_t, int16_t, HDIB*, ILPalette,
                                    void*, ILProgress, uint16_t);
 
+/* A JPEG for a reduction to (at most) width × height: the inverse DCT may
+ * reduce the picture 2, 4 or 8 times while it keeps at least that size,
+ * upright; always a 24-bit block. */
+IMGLIB_API int16_t rdjpgfiledibatleast(const char* name, int32_t width, int32_t height, HDIB* dib,
+                                       void* control, ILProgress callback, uint16_t reserved);
+typedef int16_t (*rdjpgfiledibatleast_fn)(const char*, int32_t, int32_t, HDIB*, void*, ILProgress,
+                                          uint16_t);
+
 /* rdbmpfiledib, rdpngfiledib, rdgiffiledib, rdpcxfiledib share one type. */
 IMGLIB_API int16_t rdbmpfiledib(const char* name, int16_t bits, int16_t dither, HDIB* dib,
                                 ILPalette palette, void* control, ILProgress callback,

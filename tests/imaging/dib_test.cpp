@@ -585,6 +585,47 @@ private Q_SLOTS:
         }
         QVERIFY(!DLL96V1::DibtoDdb(nullptr));
     }
+
+    // Small blocks are malloc'd, pictures are mapped pages: both kinds must
+    // come zeroed when asked, hold every byte, keep the data 16-byte aligned,
+    // and free without touching anything else.
+    void blocksOfEverySize()
+    {
+        const size_t megabyte = size_t(1) << 20;
+        for (const size_t bytes : {size_t(0), size_t(5), GLOBALMEM_MAP_FROM - 1, GLOBALMEM_MAP_FROM,
+                                   2 * megabyte - 32, 3 * megabyte + 7, 9 * megabyte}) {
+            for (const unsigned flags : {unsigned(GHND), unsigned(GMEM_MOVEABLE)}) {
+                const QString label = QStringLiteral("%1 bytes, flags %2").arg(bytes).arg(flags);
+                HGLOBAL block = GlobalAlloc(flags, bytes);
+                QVERIFY2(block, qPrintable(label));
+                QCOMPARE(GlobalSize(block), bytes);
+                auto* data = static_cast<uint8_t*>(GlobalLock(block));
+                QCOMPARE(GlobalFlags(block) & GMEM_LOCKCOUNT, 1u);
+                QCOMPARE(reinterpret_cast<uintptr_t>(data) % 16, uintptr_t(0));
+                QCOMPARE(GlobalHandle(data), block);
+                if (flags & GMEM_ZEROINIT)
+                    QVERIFY2(std::all_of(data, data + bytes, [](uint8_t b) { return b == 0; }), qPrintable(label));
+                for (size_t i = 0; i < bytes; ++i)
+                    data[i] = uint8_t(i * 7);
+                bool kept = true;
+                for (size_t i = 0; i < bytes; ++i)
+                    kept = kept && data[i] == uint8_t(i * 7);
+                QVERIFY2(kept, qPrintable(label));
+                if (bytes >= GLOBALMEM_MAP_FROM) {
+                    // The mapping covers the header and the data, in whole pages,
+                    // from a huge-page boundary once it fills one.
+                    const size_t mapping = block->mapping;
+                    QVERIFY2(mapping >= sizeof(GlobalBlock) + bytes && mapping % 4096 == 0, qPrintable(label));
+                    if (mapping >= 2 * megabyte)
+                        QCOMPARE(reinterpret_cast<uintptr_t>(block) % (2 * megabyte), uintptr_t(0));
+                } else {
+                    QCOMPARE(block->mapping, size_t(0));
+                }
+                QCOMPARE(GlobalUnlock(block), 0);
+                QVERIFY(GlobalFree(block) == nullptr);
+            }
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(DibTest)

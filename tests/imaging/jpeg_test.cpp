@@ -270,8 +270,9 @@ int frameComponents(const QByteArray& jpeg)
 }
 
 // A file written straight with libjpeg: `scans` 0 is baseline, 1 the
-// standard progression, 2 one scan per coefficient of each component.
-QByteArray encodeDirect(int width, int height, int scans)
+// standard progression, 2 one scan per coefficient of each component. Sharp
+// stripes at 4:4:4, or with `photo` smooth colour at 4:2:0 like a camera's.
+QByteArray encodeDirect(int width, int height, int scans, bool photo = false)
 {
     jpeg_compress_struct c{};
     jpeg_error_mgr errors{};
@@ -285,7 +286,7 @@ QByteArray encodeDirect(int width, int height, int scans)
     c.input_components = 3;
     c.in_color_space = JCS_RGB;
     jpeg_set_defaults(&c);
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3 && !photo; ++i)
         c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
     std::vector<jpeg_scan_info> script;
     if (scans == 1) {
@@ -302,8 +303,13 @@ QByteArray encodeDirect(int width, int height, int scans)
     jpeg_start_compress(&c, TRUE);
     std::vector<uint8_t> row(size_t(width) * 3);
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width * 3; ++x)
+        for (int x = 0; x < width * 3 && !photo; ++x)
             row[size_t(x)] = uint8_t(x * 5 + y * 3);
+        for (int x = 0; x < width && photo; ++x) {
+            row[size_t(3 * x)] = uint8_t(x * 255 / width);
+            row[size_t(3 * x + 1)] = uint8_t(y * 255 / height);
+            row[size_t(3 * x + 2)] = uint8_t(128 + 100 * std::sin(x / 40.0) * std::cos(y / 30.0));
+        }
         JSAMPROW r = row.data();
         jpeg_write_scanlines(&c, &r, 1);
     }
@@ -396,6 +402,7 @@ private Q_SLOTS:
     void turnsEveryOrientation_data();
     void turnsEveryOrientation();
     void reportsProgressAndCancels();
+    void readsReducedWhenAsked();
     void refusesBadInput_data();
     void refusesBadInput();
     void limitsScansAndMemory();
@@ -541,6 +548,86 @@ void JpegTest::reportsProgressAndCancels()
         QVERIFY(dib == nullptr);
         QCOMPARE(stop.percents.back() >= stopAt, true);
     }
+}
+
+// Asked for a size, the reader reduces by the largest of 8, 4 and 2 that
+// keeps it, upright; a progressive file, whose coefficients live in the
+// reader's own buffers, reads exactly like the baseline file of the same
+// picture at every scale.
+void JpegTest::readsReducedWhenAsked()
+{
+    const QByteArray baseline = encodeDirect(403, 241, 0, true);
+    const QByteArray progressive = encodeDirect(403, 241, 1, true);
+    const auto read = [](const QByteArray& jpeg, int width, int height) {
+        HDIB dib = nullptr;
+        const int16_t result = crde::ReadJpeg(reinterpret_cast<const uint8_t*>(jpeg.constData()),
+                                              size_t(jpeg.size()), {}, &dib, width, height);
+        const QImage image = result == 1 ? toImage(dib) : QImage();
+        GlobalFree(dib);
+        return image;
+    };
+    const QImage full = read(baseline, 0, 0);
+    QCOMPARE(full.size(), QSize(403, 241));
+    const struct {
+        int width, height;
+        QSize expected;
+    } cases[] = {
+        {51, 31, {51, 31}},    {52, 31, {101, 61}},   {51, 32, {101, 61}},   {101, 61, {101, 61}},
+        {102, 61, {202, 121}}, {202, 122, {403, 241}}, {5000, 5000, {403, 241}}, {0, 0, {403, 241}},
+    };
+    for (const auto& c : cases) {
+        const QString label = QString("at least %1 x %2").arg(c.width).arg(c.height);
+        const QImage ours = read(baseline, c.width, c.height);
+        QCOMPARE(ours.size(), c.expected);
+        QVERIFY2(ours == read(progressive, c.width, c.height), qPrintable(label));
+        // What the inverse DCT at 1/k approximates: averages of k x k boxes.
+        const int k = (403 + c.expected.width() - 1) / c.expected.width();
+        QImage expected(c.expected, QImage::Format_RGB32);
+        for (int y = 0; y < expected.height(); ++y) {
+            for (int x = 0; x < expected.width(); ++x) {
+                int sum[3] = {0, 0, 0}, n = 0;
+                for (int v = y * k; v < std::min((y + 1) * k, full.height()); ++v) {
+                    for (int u = x * k; u < std::min((x + 1) * k, full.width()); ++u, ++n) {
+                        const QRgb p = full.pixel(u, v);
+                        sum[0] += qRed(p);
+                        sum[1] += qGreen(p);
+                        sum[2] += qBlue(p);
+                    }
+                }
+                expected.setPixel(x, y, qRgb((sum[0] + n / 2) / n, (sum[1] + n / 2) / n, (sum[2] + n / 2) / n));
+            }
+        }
+        const double mean = meanDifference(ours, expected);
+        QVERIFY2(mean <= 3.0, qPrintable(label + QString(": mean difference %1").arg(mean)));
+    }
+
+    // Turned a quarter by its EXIF tag: the size asked is the upright one.
+    const QByteArray turned = withExif(baseline, orientationExif(6));
+    QCOMPARE(read(turned, 31, 51).size(), QSize(31, 51));
+    QCOMPARE(read(turned, 51, 31).size(), QSize(61, 101));
+    QVERIFY(read(turned, 31, 51) == shownFor(read(baseline, 51, 31), 6));
+
+    // The entry: a 24-bit block, grey files included.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("photo.jpg");
+    QVERIFY(writeAll(path, progressive));
+    const std::pair<QString, QSize> files[] = {{path, {51, 31}}, {dataFile("grey.jpg"), {6, 4}}};
+    for (const auto& [file, size] : files) {
+        HDIB dib = nullptr;
+        QCOMPARE(rdjpgfiledibatleast(file.toLocal8Bit().constData(), 6, 4, &dib, nullptr, nullptr, 0),
+                 int16_t(1));
+        {
+            const imglib::DibView view(dib);
+            QCOMPARE(view.Bits(), 24);
+            QCOMPARE(QSize(view.Width(), view.Height()), size);
+        }
+        GlobalFree(dib);
+    }
+    HDIB dib = reinterpret_cast<HDIB>(&dir);
+    QCOMPARE(rdjpgfiledibatleast(dir.filePath("missing.jpg").toLocal8Bit().constData(), 6, 4, &dib, nullptr,
+                                 nullptr, 0),
+             int16_t(IL_ERR_OPEN));
+    QVERIFY(dib == nullptr);
 }
 
 void JpegTest::refusesBadInput_data()

@@ -1,0 +1,261 @@
+// How fast and how lean the reduction to 728 pixels is, photo by photo.
+//
+//   bench_reduce [--repeats N] PHOTO.jpg...
+//
+// For each photo, every figure is a ratio to a plain libjpeg-turbo full
+// decode of the same photo measured in the same run:
+//   - the photo command's pipeline stage by stage (load by name, bitmap to
+//     block, scale, block to bitmap, sharpen, save) and as one call from the
+//     loaded picture to the written file, with the peak memory that call adds
+//     to the loaded picture, as a multiple of the decoded image (W × H × 3);
+//   - snimkorez-reduce on the photo alone (a whole process: start, decode,
+//     reduce, write), with its peak resident memory;
+//   - GraphicsMagick and vipsthumbnail doing the same job, when installed, and
+//     snimkorez-reduce's time as a ratio to the faster of them.
+// Each step runs N times (default 3) and the fastest counts. Photos are copied
+// to a temporary folder first; nothing is written beside the originals.
+
+#include "BenchCommon.h"
+
+#include "imaging/DLL96V1.h"
+#include "imaging/DllSP96.h"
+#include "imaging/ILDibCls.h"
+#include "imaging/TBitmap.h"
+#include "preview/TPMultiImage.h"
+#include "reduce/ReduceSize.h"
+#include "reduce/ResizeImage_Block.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using bench::Best;
+
+struct Process {
+    double milliseconds = 0;
+    long long peakBytes = 0;
+    bool ok = false;
+};
+
+// Runs a program to its end with its output discarded: the best wall time
+// of `repeats` runs and the largest peak resident memory.
+Process Run(int repeats, const std::vector<std::string>& command)
+{
+    Process result;
+    std::vector<char*> argv;
+    for (const std::string& word : command)
+        argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    result.ok = true;
+    result.milliseconds = Best(repeats, [&] {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t child = 0;
+        if (posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+            result.ok = false;
+        } else {
+            int status = 0;
+            rusage usage{};
+            wait4(child, &status, 0, &usage);
+            result.ok = result.ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            result.peakBytes = std::max<long long>(result.peakBytes, usage.ru_maxrss * 1024LL);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+    });
+    return result;
+}
+
+std::string Utf8(const QString& text)
+{
+    return text.toStdString();
+}
+
+void Row(const char* step, double milliseconds, double baseline)
+{
+    std::printf("  %-34s %9.1f ms %8.3f x\n", step, milliseconds, milliseconds / baseline);
+}
+
+constexpr double kMiB = 1024.0 * 1024.0;
+
+// One photo: false when it cannot be read at all.
+bool Measure(const QString& photo, int repeats, const QString& programs, const QTemporaryDir& scratch)
+{
+    const std::vector<unsigned char> bytes = bench::ReadFile(QFile::encodeName(photo).constData());
+    if (bytes.empty()) {
+        std::fprintf(stderr, "bench_reduce: cannot read %s\n", qPrintable(photo));
+        return false;
+    }
+    const QString copy = scratch.filePath(QFileInfo(photo).fileName());
+    QFile::remove(copy);
+    if (!QFile::copy(photo, copy)) {
+        std::fprintf(stderr, "bench_reduce: cannot copy %s\n", qPrintable(photo));
+        return false;
+    }
+
+    bench::Picture decoded;
+    const double baseline = Best(repeats, [&] { decoded = bench::Decode(bytes.data(), bytes.size()); });
+    const double decodedBytes = static_cast<double>(decoded.width) * decoded.height * 3;
+    decoded = {};
+
+    // The pipeline's stages one by one, as ResizeImage_Block runs them.
+    preview::TPMultiImage control;
+    const double load = Best(repeats, [&] { control.SetImageName(copy); });
+    const imaging::TBitmap& picture = control.Picture().Bitmap();
+    if (!picture.HandleAllocated()) {
+        std::fprintf(stderr, "bench_reduce: %s did not load\n", qPrintable(photo));
+        return false;
+    }
+    const QSize size = reduce::ReduceSize(picture.Width(), picture.Height(), 728, 640);
+    HGLOBAL block = nullptr;
+    const double toBlock = Best(repeats, [&] {
+        imaging::FreeDib(block);
+        block = nullptr;
+        imaging::BitmapToDib(picture, 24, 0, nullptr, nullptr, block);
+    });
+    HGLOBAL scaled = nullptr;
+    const double scale = Best(repeats, [&] {
+        imaging::FreeDib(scaled);
+        scaled = imaging::ResizeDib(block, size.width(), size.height(), 24);
+    });
+    imaging::FreeDib(block);
+    imaging::TBitmap small;
+    const double toBitmap = Best(repeats, [&] { imaging::DibToBitmap(scaled, small); });
+    imaging::FreeDib(scaled);
+    preview::TPMultiImage temporary;
+    const double sharpen = Best(repeats, [&] {
+        temporary.Picture().SetBitmap(small);
+        temporary.SharpenImage(0, 0, 0, 0, 2);
+    });
+    temporary.SetJPegSaveSmooth(0);
+    temporary.SetJPegSaveQuality(90);
+    const QString output = scratch.filePath(QStringLiteral("pipeline.jpg"));
+    const double save = Best(repeats, [&] { temporary.SaveAsJpeg(output); });
+
+    const double whole = Best(repeats, [&] { reduce::ResizeImage_Block(nullptr, control, 728, 640, 90, 2, output); });
+    // Peak added by one reduction, on top of what is resident with the
+    // picture loaded (the picture itself is part of the pipeline's cost).
+    control.Picture().Clear();
+    const long long before = bench::StatusBytes("VmRSS");
+    control.SetImageName(copy);
+    bench::ResetPeak();
+    reduce::ResizeImage_Block(nullptr, control, 728, 640, 90, 2, output);
+    const double pipelinePeak = static_cast<double>(bench::StatusBytes("VmHWM") - before) / decodedBytes;
+
+    const Process ours = Run(repeats, {Utf8(programs + QStringLiteral("/snimkorez-reduce")), "--jobs", "1", Utf8(copy)});
+
+    std::printf("%s  %dx%d -> %dx%d  (%.1f MB file)\n", qPrintable(QFileInfo(photo).fileName()), picture.Width(),
+                picture.Height(), size.width(), size.height(), static_cast<double>(bytes.size()) / 1e6);
+    Row("libjpeg-turbo full decode (1.000)", baseline, baseline);
+    Row("load by name", load, baseline);
+    Row("bitmap to block", toBlock, baseline);
+    Row("scale", scale, baseline);
+    Row("block to bitmap", toBitmap, baseline);
+    Row("sharpen", sharpen, baseline);
+    Row("save", save, baseline);
+    Row("reduction, loaded picture -> file", whole, baseline);
+    std::printf("  %-34s %9.2f x the decoded image (%.0f MiB)\n", "  peak memory of the reduction", pipelinePeak,
+                decodedBytes / kMiB);
+    if (!ours.ok) {
+        std::printf("  snimkorez-reduce failed\n");
+        return true;
+    }
+    Row("snimkorez-reduce", ours.milliseconds, baseline);
+    std::printf("  %-34s %9.1f MiB\n", "  peak memory of snimkorez-reduce", static_cast<double>(ours.peakBytes) / kMiB);
+
+    // The general tools on the same photo, with the same target box.
+    Process fastest;
+    const QString gm = QStandardPaths::findExecutable(QStringLiteral("gm"));
+    if (!gm.isEmpty()) {
+        const std::string hint = std::to_string(2 * size.width()) + "x" + std::to_string(2 * size.height());
+        const Process theirs = Run(repeats, {Utf8(gm), "convert", "-size", hint, Utf8(copy), "-resize", "728x728",
+                                             "-unsharp", "0x0.75+0.75+0.008", "-quality", "90",
+                                             Utf8(scratch.filePath(QStringLiteral("gm.jpg")))});
+        if (theirs.ok) {
+            Row("GraphicsMagick", theirs.milliseconds, baseline);
+            std::printf("  %-34s %9.1f MiB\n", "  peak memory of GraphicsMagick",
+                        static_cast<double>(theirs.peakBytes) / kMiB);
+            fastest = theirs;
+        }
+    }
+    const QString vips = QStandardPaths::findExecutable(QStringLiteral("vipsthumbnail"));
+    if (!vips.isEmpty()) {
+        const Process theirs = Run(repeats, {Utf8(vips), Utf8(copy), "-s", "728x728", "-o",
+                                             Utf8(scratch.filePath(QStringLiteral("vips.jpg"))) + "[Q=90]"});
+        if (theirs.ok) {
+            Row("vipsthumbnail", theirs.milliseconds, baseline);
+            std::printf("  %-34s %9.1f MiB\n", "  peak memory of vipsthumbnail",
+                        static_cast<double>(theirs.peakBytes) / kMiB);
+            if (!fastest.ok || theirs.milliseconds < fastest.milliseconds)
+                fastest = theirs;
+        }
+    }
+    if (fastest.ok)
+        std::printf("  snimkorez-reduce / faster general tool: %.3f x time, %.2f x memory\n",
+                    ours.milliseconds / fastest.milliseconds,
+                    static_cast<double>(ours.peakBytes) / static_cast<double>(fastest.peakBytes));
+    else
+        std::printf("  (install graphicsmagick and libvips-tools to compare with them)\n");
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    int repeats = 3;
+    QStringList photos;
+    const QStringList arguments = application.arguments().mid(1);
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--repeats") && i + 1 < arguments.size())
+            repeats = std::max(1, arguments[++i].toInt());
+        else
+            photos.append(arguments[i]);
+    }
+    if (photos.isEmpty()) {
+        std::fprintf(stderr, "usage: bench_reduce [--repeats N] PHOTO.jpg...\n"
+                             "(Debian's lomiri-wallpapers has photos in /usr/share/backgrounds)\n");
+        return 2;
+    }
+    // The modules and snimkorez-reduce are in the build folder's root.
+    const QString programs = QStringLiteral(SNIMKOREZ_PROGRAM_DIR);
+    imaging::DLL96V1::Initialize();
+    imaging::DllSP96::Initialize();
+    imaging::DLL96V1::SetDllDirectory(programs);
+    const QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        std::fprintf(stderr, "bench_reduce: no temporary folder\n");
+        return 1;
+    }
+    std::printf("best of %d; ratios to a plain libjpeg-turbo full decode of the same photo\n\n", repeats);
+    int failed = 0;
+    for (const QString& photo : photos) {
+        if (!Measure(photo, repeats, programs, scratch))
+            ++failed;
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    imaging::DllSP96::Finalize();
+    imaging::DLL96V1::Finalize();
+    return failed == 0 ? 0 : 1;
+}
