@@ -37,7 +37,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -53,34 +55,74 @@ struct Process {
     bool ok = false;
 };
 
-// Runs a program to its end with its output discarded: the best wall time
-// of `repeats` runs and the largest peak resident memory.
+// Runs a program `repeats` times with its output discarded: the best wall
+// time and the largest peak resident memory. The runs are made by a fresh
+// copy of this program (--run, below): Linux counts the memory of the
+// process a child was started from into the child's peak, and this one holds
+// decoded photos by then.
 Process Run(int repeats, const std::vector<std::string>& command)
 {
     Process result;
+    std::vector<std::string> words{"/proc/self/exe", "--run", std::to_string(repeats)};
+    words.insert(words.end(), command.begin(), command.end());
     std::vector<char*> argv;
-    for (const std::string& word : command)
-        argv.push_back(const_cast<char*>(word.c_str()));
+    for (std::string& word : words)
+        argv.push_back(word.data());
     argv.push_back(nullptr);
-    result.ok = true;
-    result.milliseconds = Best(repeats, [&] {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t child = 0;
-        if (posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            result.ok = false;
-        } else {
-            int status = 0;
-            rusage usage{};
-            wait4(child, &status, 0, &usage);
-            result.ok = result.ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-            result.peakBytes = std::max<long long>(result.peakBytes, usage.ru_maxrss * 1024LL);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-    });
+    int pipe[2];
+    if (::pipe(pipe) != 0)
+        return result;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipe[0]);
+    pid_t launcher = 0;
+    const bool started = posix_spawn(&launcher, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipe[1]);
+    char answer[128] = {};
+    ssize_t got = 0;
+    for (ssize_t n; started && got < ssize_t(sizeof answer) - 1 &&
+                    (n = ::read(pipe[0], answer + got, sizeof answer - 1 - got)) > 0;)
+        got += n;
+    ::close(pipe[0]);
+    int status = 0;
+    if (started)
+        waitpid(launcher, &status, 0);
+    int ok = 0;
+    result.ok = started && std::sscanf(answer, "%lf %lld %d", &result.milliseconds, &result.peakBytes, &ok) == 3 &&
+                ok == 1;
     return result;
+}
+
+// --run REPEATS PROGRAM ARGS...: prints "milliseconds peak-bytes ok" of the
+// best of REPEATS runs. Started fresh, so its children inherit no peak.
+int Launch(int repeats, char** command)
+{
+    double best = 1e300;
+    long long peak = 0;
+    bool ok = true;
+    for (int i = 0; i < repeats; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const pid_t child = fork();
+        if (child == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execvp(command[0], command);
+            _exit(127);
+        }
+        int status = 0;
+        rusage usage{};
+        if (child < 0 || wait4(child, &status, 0, &usage) != child)
+            return 1;
+        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+        best = std::min(best, took.count());
+        peak = std::max<long long>(peak, usage.ru_maxrss * 1024LL);
+        ok = ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    std::printf("%f %lld %d\n", best, peak, ok ? 1 : 0);
+    return 0;
 }
 
 std::string Utf8(const QString& text)
@@ -123,7 +165,7 @@ bool Measure(const QString& photo, int repeats, const QString& programs, const Q
         std::fprintf(stderr, "bench_reduce: %s did not load\n", qPrintable(photo));
         return false;
     }
-    const QSize size = reduce::ReduceSize(picture.Width(), picture.Height(), 728, 640);
+    const reduce::Size size = reduce::ReduceSize(picture.Width(), picture.Height(), 728, 640);
     HGLOBAL block = nullptr;
     const double toBlock = Best(repeats, [&] {
         imaging::FreeDib(block);
@@ -133,7 +175,7 @@ bool Measure(const QString& photo, int repeats, const QString& programs, const Q
     HGLOBAL scaled = nullptr;
     const double scale = Best(repeats, [&] {
         imaging::FreeDib(scaled);
-        scaled = imaging::ResizeDib(block, size.width(), size.height(), 24);
+        scaled = imaging::ResizeDib(block, size.width, size.height, 24);
     });
     imaging::FreeDib(block);
     imaging::TBitmap small;
@@ -162,7 +204,7 @@ bool Measure(const QString& photo, int repeats, const QString& programs, const Q
     const Process ours = Run(repeats, {Utf8(programs + QStringLiteral("/snimkorez-reduce")), "--jobs", "1", Utf8(copy)});
 
     std::printf("%s  %dx%d -> %dx%d  (%.1f MB file)\n", qPrintable(QFileInfo(photo).fileName()), picture.Width(),
-                picture.Height(), size.width(), size.height(), static_cast<double>(bytes.size()) / 1e6);
+                picture.Height(), size.width, size.height, static_cast<double>(bytes.size()) / 1e6);
     Row("libjpeg-turbo full decode (1.000)", baseline, baseline);
     Row("load by name", load, baseline);
     Row("bitmap to block", toBlock, baseline);
@@ -184,7 +226,7 @@ bool Measure(const QString& photo, int repeats, const QString& programs, const Q
     Process fastest;
     const QString gm = QStandardPaths::findExecutable(QStringLiteral("gm"));
     if (!gm.isEmpty()) {
-        const std::string hint = std::to_string(2 * size.width()) + "x" + std::to_string(2 * size.height());
+        const std::string hint = std::to_string(2 * size.width) + "x" + std::to_string(2 * size.height);
         const Process theirs = Run(repeats, {Utf8(gm), "convert", "-size", hint, Utf8(copy), "-resize", "728x728",
                                              "-unsharp", "0x0.75+0.75+0.008", "-quality", "90",
                                              Utf8(scratch.filePath(QStringLiteral("gm.jpg")))});
@@ -220,6 +262,8 @@ bool Measure(const QString& photo, int repeats, const QString& programs, const Q
 
 int main(int argc, char** argv)
 {
+    if (argc > 3 && std::strcmp(argv[1], "--run") == 0)
+        return Launch(std::max(1, std::atoi(argv[2])), argv + 3);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);

@@ -66,7 +66,7 @@ SizeClass ClassOf(int32_t width, int32_t height, int32_t threshold) noexcept
     return sizeClass;
 }
 
-QSize ReduceSize(int32_t width, int32_t height, int32_t target, int32_t threshold) noexcept
+Size ReduceSize(int32_t width, int32_t height, int32_t target, int32_t threshold) noexcept
 {
     int32_t outWidth = 0;
     int32_t outHeight = 0;

@@ -1,10 +1,15 @@
 #pragma once
 
-#include <QSize>
-
 #include <cstdint>
 
 namespace reduce {
+
+// Pixels; no Qt here, so that snimkorez-reduce needs none.
+struct Size {
+    int32_t width = 0;
+    int32_t height = 0;
+    friend bool operator==(const Size&, const Size&) = default;
+};
 
 // How a picture is brought to the target size.
 enum class SizeClass { Keep, WidthFit, Landscape, Square, Portrait };
@@ -20,7 +25,7 @@ enum class SizeClass { Keep, WidthFit, Landscape, Square, Portrait };
 // mode the caller has set (the caller's floating-point environment is put
 // back), and cut to its low 32 bits. A scaled side that comes out 0 (a
 // 5000 × 1 strip, or a source side of 0) is 1. Never fails.
-[[nodiscard]] QSize ReduceSize(int32_t width, int32_t height, int32_t target,
-                               int32_t threshold) noexcept;
+[[nodiscard]] Size ReduceSize(int32_t width, int32_t height, int32_t target,
+                              int32_t threshold) noexcept;
 
 }  // namespace reduce

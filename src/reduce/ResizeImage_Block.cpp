@@ -54,7 +54,7 @@ void ResizeImage_Block([[maybe_unused]] QWidget* owner, preview::TPMultiImage& s
     // Taking the picture as a bitmap is what turns an icon or metafile into
     // an empty bitmap; the size is that bitmap's.
     const imaging::TBitmap& picture = source.Picture().Bitmap();
-    const QSize size = ReduceSize(picture.Width(), picture.Height(), target, threshold);
+    const Size size = ReduceSize(picture.Width(), picture.Height(), target, threshold);
 
     Block sourceBlock;
     // An empty picture raises "Input image is empty" here.
@@ -65,7 +65,7 @@ void ResizeImage_Block([[maybe_unused]] QWidget* owner, preview::TPMultiImage& s
     // below reports that as an empty image.
     Block scaledBlock;
     scaledBlock.Reset(
-        imaging::ResizeDib(sourceBlock.Handle(), size.width(), size.height(), kBlockDepth));
+        imaging::ResizeDib(sourceBlock.Handle(), size.width, size.height, kBlockDepth));
     QCoreApplication::processEvents();
     sourceBlock.Release();
 

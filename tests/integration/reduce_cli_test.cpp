@@ -71,10 +71,26 @@ private Q_SLOTS:
     {
         const Run help = Start({QStringLiteral("--help")});
         QCOMPARE(help.code, 0);
-        QVERIFY(help.out.startsWith("Usage: snimkorez-reduce"));
+        QVERIFY(help.out.startsWith("Использование: snimkorez-reduce"));
         QCOMPARE(Start({}).code, 2);
-        QCOMPARE(Start({QStringLiteral("--jobs"), QStringLiteral("0"), QStringLiteral("x.jpg")}).code, 2);
+        for (const QString& count : {QStringLiteral("0"), QStringLiteral("two"), QStringLiteral("-1")})
+            QCOMPARE(Start({QStringLiteral("--jobs"), count, QStringLiteral("x.jpg")}).code, 2);
+        QCOMPARE(Start({QStringLiteral("--jobs")}).code, 2);
         QCOMPARE(Start({QStringLiteral("--frobnicate")}).code, 2);
+    }
+
+    // A name without a folder writes into the current one; "--jobs=N" is
+    // the same option; a missing photo is named with the module's reason.
+    void relativeNamesAndMissingPhotos()
+    {
+        QVERIFY(Photo(800, 600).save(m_dir->filePath(QStringLiteral("стол")), "JPEG"));
+        const Run run = Start({QStringLiteral("--jobs=1"), QStringLiteral("стол"), QStringLiteral("нет.jpg")},
+                              m_dir->path());
+        QCOMPARE(run.code, 1);
+        QCOMPARE(QString::fromUtf8(run.out), QStringLiteral("./стол_Resize728px.jpg 728x546\n"));
+        QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("стол_Resize728px.jpg"))));
+        QCOMPARE(QString::fromUtf8(run.err),
+                 QStringLiteral("snimkorez-reduce: нет.jpg: Не удалось открыть файл изображения\n"));
     }
 
 private:
@@ -85,9 +101,10 @@ private:
     };
 
     // No display and no platform plug-in chosen: the tool must not need one.
-    static Run Start(const QStringList& arguments)
+    static Run Start(const QStringList& arguments, const QString& folder = QString())
     {
         QProcess process;
+        process.setWorkingDirectory(folder);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("DISPLAY"));
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));

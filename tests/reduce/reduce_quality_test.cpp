@@ -82,15 +82,15 @@ quality::Grey SharpenedLuma(const QString& photo, bool reducedDct)
         return {};
     const QByteArray name = QFile::encodeName(photo);
     const QSize photoSize = QImageReader(photo).size();
-    const QSize size = reduce::ReduceSize(photoSize.width(), photoSize.height(), 728, 640);
+    const reduce::Size size = reduce::ReduceSize(photoSize.width(), photoSize.height(), 728, 640);
     Block decoded, scaled, sharp;
-    const int16_t read = reducedDct ? reduced(name.constData(), 2 * size.width(), 2 * size.height(), &decoded.dib,
+    const int16_t read = reducedDct ? reduced(name.constData(), 2 * size.width, 2 * size.height, &decoded.dib,
                                               nullptr, nullptr, 0)
                                     : whole(name.constData(), 24, 1, 0, &decoded.dib, nullptr, nullptr, nullptr, 0);
     if (read <= 0)
         return {};
-    scaled.dib = scale(decoded.dib, size.width(), size.height());
-    sharp.dib = sharpen(scaled.dib, 2, 0, 0, size.width(), size.height(), nullptr, nullptr);
+    scaled.dib = scale(decoded.dib, size.width, size.height);
+    sharp.dib = sharpen(scaled.dib, 2, 0, 0, size.width, size.height, nullptr, nullptr);
     imaging::TBitmap bitmap;
     if (!sharp.dib || !imaging::DibToBitmap(sharp.dib, bitmap))
         return {};

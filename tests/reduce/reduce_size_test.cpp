@@ -7,7 +7,16 @@
 #include <cfenv>
 #include <cstdint>
 
-using reduce::ReduceSize;
+
+namespace {
+
+QSize ReduceSize(int32_t width, int32_t height, int32_t target, int32_t threshold)
+{
+    const reduce::Size size = reduce::ReduceSize(width, height, target, threshold);
+    return {size.width, size.height};
+}
+
+}  // namespace
 
 class ReduceSizeTest : public QObject {
     Q_OBJECT

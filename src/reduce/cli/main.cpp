@@ -1,21 +1,22 @@
 // snimkorez-reduce: the photo command's reduction for batches and scripts.
 // Each photo becomes "<name>_Resize728px.jpg" beside it, 728 pixels on the
 // side the size rule fits, sharpened, at JPEG quality 90. No window, no
-// display: the imaging modules are called directly, several photos at once.
-#include "imaging/ModuleLoader.h"
+// display, no Qt: loading Qt alone takes longer than a small photo's whole
+// reduction. The imaging modules are called directly, several photos at once.
 #include "imglib.h"
 #include "reduce/ReduceSize.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
-#include <QString>
-#include <QStringList>
-#include <QTextStream>
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -28,15 +29,35 @@ constexpr int16_t kSmoothing = 5;  // what the photo command's save ends up with
 constexpr int32_t kAmount = 2;
 
 const char kHelp[] =
-    "Usage: snimkorez-reduce [--jobs N] PHOTO...\n"
-    "Reduces each photo for a bulletin board as Snimkorez does: 728 pixels on the\n"
-    "long side (small photos keep their size), sharpened, JPEG quality 90, written\n"
-    "beside the photo as NAME_Resize728px.jpg. The photo itself is not changed.\n"
-    "Prints the written file and its size for each photo; a photo that fails is\n"
-    "reported on stderr and the others go on. Exit status 1 when any failed.\n"
+    "Использование: snimkorez-reduce [--jobs N] ФОТО...\n"
+    "Уменьшает каждое фото для доски объявлений так же, как Снимкорез: 728 точек\n"
+    "по длинной стороне (небольшие фото сохраняют свой размер), с повышенной\n"
+    "резкостью, JPEG качества 90, рядом с фото под именем ИМЯ_Resize728px.jpg.\n"
+    "Само фото не меняется. Для каждого фото печатает записанный файл и его\n"
+    "размер; фото, которое уменьшить не удалось, называет в потоке ошибок и\n"
+    "продолжает с остальными. Код выхода 1, если не удалось хотя бы одно.\n"
     "\n"
-    "  --jobs N   photos reduced at once (default: the number of processors)\n"
-    "  --help     this text\n";
+    "  --jobs N   сколько фото уменьшать одновременно (по умолчанию: число процессоров)\n"
+    "  --help     эта справка\n";
+
+std::string ProgramFolder()
+{
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0)
+        return ".";
+    const std::string_view program(path, static_cast<size_t>(length));
+    const size_t slash = program.rfind('/');
+    return slash == std::string_view::npos ? "." : std::string(program.substr(0, slash));
+}
+
+// Beside the program first, then wherever the dynamic loader looks.
+void* OpenModule(const char* library)
+{
+    const std::string beside = ProgramFolder() + "/" + library;
+    void* module = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return module ? module : dlopen(library, RTLD_NOW | RTLD_LOCAL);
+}
 
 // The entries a reduction needs, resolved once before any work starts.
 struct Modules {
@@ -51,23 +72,21 @@ struct Modules {
     const ILStringEntry* texts = nullptr;
 
     template <class F>
-    static bool Resolve(imaging::ModuleHandle module, const char* name, F& into)
+    static bool Resolve(void* module, const char* name, F& into)
     {
-        into = reinterpret_cast<F>(imaging::ResolveSymbol(module, name));
+        into = reinterpret_cast<F>(dlsym(module, name));
         return into != nullptr;
     }
 
-    bool Load(QString& failure)
+    bool Load(std::string& failure)
     {
-        imaging::ModuleHandle codecs = nullptr, processing = nullptr;
-        QString noFolder;
-        if (!imaging::LoadModule(codecs, QStringLiteral("CRDE2001.so"), noFolder) ||
-            !imaging::LoadModule(processing, QStringLiteral("ISP2000.so"), noFolder)) {
-            failure = QStringLiteral("the imaging modules CRDE2001.so and ISP2000.so were not found "
-                                     "beside the program");
+        void* codecs = OpenModule("CRDE2001.so");
+        void* processing = OpenModule("ISP2000.so");
+        if (!codecs || !processing) {
+            failure = "модули обработки изображений CRDE2001.so и ISP2000.so не найдены рядом с программой";
             return false;
         }
-        texts = reinterpret_cast<const ILStringEntry*>(imaging::ResolveSymbol(codecs, "ILStringTable"));
+        texts = static_cast<const ILStringEntry*>(dlsym(codecs, "ILStringTable"));
         const bool ok = Resolve(codecs, "fileinfo", fileInfo) && Resolve(codecs, "rdjpgfiledibatleast", readJpeg) &&
                         Resolve(codecs, "rdbmpfiledib", readBmp) && Resolve(codecs, "rdpngfiledib", readPng) &&
                         Resolve(codecs, "rdgiffiledib", readGif) && Resolve(codecs, "rdpcxfiledib", readPcx) &&
@@ -76,17 +95,17 @@ struct Modules {
                         Resolve(codecs, "wrjpgfiledib", writeJpeg) && Resolve(processing, "ScaleDib", scale) &&
                         Resolve(processing, "Better", sharpen);
         if (!ok)
-            failure = QStringLiteral("the imaging modules beside the program are of another version");
+            failure = "модули обработки изображений рядом с программой другой версии";
         return ok;
     }
 
-    [[nodiscard]] QString Text(int16_t number) const
+    [[nodiscard]] std::string Text(int16_t number) const
     {
         for (const ILStringEntry* entry = texts; entry && entry->text; ++entry) {
             if (entry->id == static_cast<uint16_t>(number))
-                return QString::fromUtf8(entry->text);
+                return entry->text;
         }
-        return QStringLiteral("error %1 in the imaging module").arg(number);
+        return "ошибка " + std::to_string(number) + " модуля обработки изображений";
     }
 };
 
@@ -96,51 +115,55 @@ struct Block {
     ~Block() { GlobalFree(dib); }
 };
 
-[[nodiscard]] QString OutputName(const QString& photo)
+// The photo's folder, "/", and its name with the extension replaced.
+[[nodiscard]] std::string OutputName(const std::string& photo)
 {
-    const QFileInfo info(photo);
-    const QString name = info.fileName();
-    const qsizetype dot = name.lastIndexOf(u'.');
-    return info.path() + u'/' + (dot > 0 ? name.left(dot) : name) + QStringLiteral("_Resize728px.jpg");
+    const size_t slash = photo.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : photo.substr(0, slash);
+    std::string name = slash == std::string::npos ? photo : photo.substr(slash + 1);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        name.resize(dot);
+    return folder + "/" + name + "_Resize728px.jpg";
 }
 
 // Reduces one photo; on failure `failure` says why in plain words.
-bool Reduce(const Modules& m, const QString& photo, QString& output, QSize& size, QString& failure)
+bool Reduce(const Modules& m, const std::string& photo, std::string& output, reduce::Size& size,
+            std::string& failure)
 {
-    const QByteArray name = QFile::encodeName(photo);
-    if (name.size() >= IL_NAME_BUFFER) {
-        failure = QStringLiteral("the file name is too long");
+    if (photo.size() >= IL_NAME_BUFFER) {
+        failure = "слишком длинное имя файла";
         return false;
     }
+    const char* name = photo.c_str();
     char format[IL_FORMAT_NAME_SIZE] = {};
     char compression[IL_COMPRESSION_NAME_SIZE] = {};
     int32_t width = 0, height = 0;
     int16_t bits = 0, pages = 0, orientation = 0;
-    int16_t result = m.fileInfo(name.constData(), format, &width, &height, &bits, &pages, &orientation,
-                                compression, 0);
+    int16_t result = m.fileInfo(name, format, &width, &height, &bits, &pages, &orientation, compression, 0);
     if (result <= 0) {
         failure = m.Text(result);
         return false;
     }
     size = reduce::ReduceSize(width, height, kTarget, kThreshold);
     Block source;
-    const QByteArray kind(format);
+    const std::string_view kind(format);
     // Twice the target keeps a reduced-DCT decode as sharp as a whole one
     // after the Lanczos step, at a fraction of the time and memory.
     if (kind == "JPEG")
-        result = m.readJpeg(name.constData(), 2 * size.width(), 2 * size.height(), &source.dib, nullptr, nullptr, 0);
+        result = m.readJpeg(name, 2 * size.width, 2 * size.height, &source.dib, nullptr, nullptr, 0);
     else if (kind == "PNG")
-        result = m.readPng(name.constData(), 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
+        result = m.readPng(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
     else if (kind == "BMP")
-        result = m.readBmp(name.constData(), 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
+        result = m.readBmp(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
     else if (kind == "GIF")
-        result = m.readGif(name.constData(), 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
+        result = m.readGif(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
     else if (kind == "PCX")
-        result = m.readPcx(name.constData(), 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
+        result = m.readPcx(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
     else if (kind == "TGA")
-        result = m.readTga(name.constData(), 24, 0, &source.dib, nullptr, nullptr, 0);
+        result = m.readTga(name, 24, 0, &source.dib, nullptr, nullptr, 0);
     else if (kind == "TIFF")
-        result = m.readTiff(name.constData(), 24, 0, 0, &source.dib, nullptr, nullptr, 0);
+        result = m.readTiff(name, 24, 0, 0, &source.dib, nullptr, nullptr, 0);
     else
         result = IL_ERR_UNSUPPORTED;
     if (result <= 0 || !source.dib) {
@@ -149,85 +172,93 @@ bool Reduce(const Modules& m, const QString& photo, QString& output, QSize& size
     }
 
     Block scaled;
-    scaled.dib = m.scale(source.dib, size.width(), size.height());
+    scaled.dib = m.scale(source.dib, size.width, size.height);
     GlobalFree(source.dib);
     source.dib = nullptr;
     if (!scaled.dib) {
-        failure = QStringLiteral("the photo could not be scaled to %1 × %2").arg(size.width()).arg(size.height());
+        failure = "не удалось уменьшить фото до " + std::to_string(size.width) + " × " + std::to_string(size.height);
         return false;
     }
     Block sharp;
-    sharp.dib = m.sharpen(scaled.dib, kAmount, 0, 0, size.width(), size.height(), nullptr, nullptr);
+    sharp.dib = m.sharpen(scaled.dib, kAmount, 0, 0, size.width, size.height, nullptr, nullptr);
     const HDIB written = sharp.dib ? sharp.dib : scaled.dib;  // unsharpened rather than nothing
     output = OutputName(photo);
-    result = m.writeJpeg(QFile::encodeName(output).constData(), kQuality, kSmoothing, 24, written, nullptr,
-                         nullptr, 0);
+    result = m.writeJpeg(output.c_str(), kQuality, kSmoothing, 24, written, nullptr, nullptr, 0);
     if (result <= 0) {
-        failure = QStringLiteral("%1: %2").arg(output, m.Text(result));
+        failure = output + ": " + m.Text(result);
         return false;
     }
     return true;
+}
+
+// A whole number of 1 or more, or 0.
+int Count(std::string_view text)
+{
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9' || value > 100000)
+            return 0;
+        value = value * 10 + (c - '0');
+    }
+    return value;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication application(argc, argv);
-    QStringList photos;
+    std::vector<std::string> photos;
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    const QStringList arguments = application.arguments().mid(1);
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
             std::fputs(kHelp, stdout);
             return 0;
         }
-        if (argument == QLatin1String("--jobs") || argument.startsWith(QLatin1String("--jobs="))) {
-            QString value = argument.mid(7);
-            if (argument == QLatin1String("--jobs"))
-                value = i + 1 < arguments.size() ? arguments[++i] : QString();
-            bool number = false;
-            jobs = value.toInt(&number);
-            if (!number || jobs < 1) {
-                std::fprintf(stderr, "snimkorez-reduce: --jobs needs a number of 1 or more\n");
+        if (argument == "--jobs" || argument.starts_with("--jobs=")) {
+            std::string_view value = argument.substr(std::min<size_t>(argument.size(), 7));
+            if (argument == "--jobs")
+                value = i + 1 < argc ? std::string_view(argv[++i]) : std::string_view();
+            jobs = Count(value);
+            if (jobs < 1) {
+                std::fputs("snimkorez-reduce: после --jobs нужно число от 1\n", stderr);
                 return 2;
             }
             continue;
         }
-        if (argument.startsWith(QLatin1String("--"))) {
-            std::fprintf(stderr, "snimkorez-reduce: unknown option %s (see --help)\n", qPrintable(argument));
+        if (argument.starts_with("--")) {
+            std::fprintf(stderr, "snimkorez-reduce: неизвестный параметр %s (см. --help)\n", argv[i]);
             return 2;
         }
-        photos.append(argument);
+        photos.emplace_back(argument);
     }
-    if (photos.isEmpty()) {
+    if (photos.empty()) {
         std::fputs(kHelp, stderr);
         return 2;
     }
 
     Modules modules;
-    QString failure;
+    std::string failure;
     if (!modules.Load(failure)) {
-        std::fprintf(stderr, "snimkorez-reduce: %s\n", qPrintable(failure));
+        std::fprintf(stderr, "snimkorez-reduce: %s\n", failure.c_str());
         return 1;
     }
 
     std::mutex printing;
-    std::atomic<qsizetype> next{0};
+    std::atomic<size_t> next{0};
     std::atomic<bool> anyFailed{false};
     const auto work = [&] {
-        for (qsizetype i = next++; i < photos.size(); i = next++) {
-            QString output, reason;
-            QSize size;
+        for (size_t i = next++; i < photos.size(); i = next++) {
+            std::string output, reason;
+            reduce::Size size;
             const bool ok = Reduce(modules, photos[i], output, size, reason);
             const std::lock_guard lock(printing);
             if (ok) {
-                std::printf("%s %dx%d\n", qPrintable(output), size.width(), size.height());
+                std::printf("%s %dx%d\n", output.c_str(), size.width, size.height);
                 std::fflush(stdout);
             } else {
                 anyFailed = true;
-                std::fprintf(stderr, "snimkorez-reduce: %s: %s\n", qPrintable(photos[i]), qPrintable(reason));
+                std::fprintf(stderr, "snimkorez-reduce: %s: %s\n", photos[i].c_str(), reason.c_str());
             }
         }
     };
