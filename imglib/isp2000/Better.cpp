@@ -39,7 +39,7 @@ struct Area {
 };
 
 // Rows [begin, end) of the rectangle (counted from its top).
-void SharpenRows(const DibView& in, const DibView& out, const Area& area, int amount, int64_t begin,
+__attribute__((target_clones("avx2", "default"))) void SharpenRows(const DibView& in, const DibView& out, const Area& area, int amount, int64_t begin,
                  int64_t end)
 {
     const int32_t width = in.Width();

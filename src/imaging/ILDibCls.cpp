@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 namespace imaging {
 
@@ -58,6 +60,78 @@ int BlockDepth(HGLOBAL dib)
     return static_cast<const BITMAPINFOHEADER*>(lock.Data())->biBitCount;
 }
 
+// Three-byte pixels with their first and third bytes swapped (red, green,
+// blue to blue, green, red and back).
+__attribute__((target_clones("avx2", "default"))) void SwapRedBlue(uint8_t* out, const uint8_t* in, int width)
+{
+    for (int x = 0; x < width; ++x) {
+        out[3 * x] = in[3 * x + 2];
+        out[3 * x + 1] = in[3 * x + 1];
+        out[3 * x + 2] = in[3 * x];
+    }
+}
+
+// Calls body(begin, end) over rows [0, height), split across the cores for a
+// large picture: turning 60 MB of pixels round is more than one core can
+// move. The body must not throw.
+template <class Body>
+void ForRows(int height, int64_t bytes, const Body& body)
+{
+    const int cores = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    if (bytes < (int64_t{4} << 20) || cores < 2 || height < 2 * cores) {
+        body(0, height);
+        return;
+    }
+    const int share = (height + cores - 1) / cores;
+    std::vector<std::thread> helpers;
+    int done = share;  // the first share is this thread's
+    for (; done < height; done += share) {
+        try {
+            helpers.emplace_back(body, done, std::min(height, done + share));
+        } catch (...) {
+            break;  // no thread to be had: the rest here
+        }
+    }
+    body(0, share);
+    if (done < height)
+        body(done, height);
+    for (std::thread& helper : helpers)
+        helper.join();
+}
+
+struct Mapping {
+    void* pages;
+    size_t length;
+};
+
+void Unmap(void* info)
+{
+    auto* mapping = static_cast<Mapping*>(info);
+    globalmem_unmap(mapping->pages, mapping->length);
+    delete mapping;
+}
+
+// A new image, in pages mapped in one go when it is large (as blocks are):
+// faulting 60 MB in page by page takes longer than decoding it on some
+// machines.
+QImage NewImage(int width, int height, QImage::Format format)
+{
+    const int64_t bytesPerLine = (int64_t{width} * QImage::toPixelFormat(format).bitsPerPixel() + 31) / 32 * 4;
+    const int64_t bytes = bytesPerLine * height;
+    if (bytes >= static_cast<int64_t>(GLOBALMEM_MAP_FROM) && bytesPerLine <= INT32_MAX) {
+        auto* mapping = new Mapping{nullptr, 0};
+        mapping->pages = globalmem_map(static_cast<size_t>(bytes), &mapping->length);
+        if (mapping->pages) {
+            QImage image(static_cast<uchar*>(mapping->pages), width, height, static_cast<qsizetype>(bytesPerLine),
+                         format, Unmap, mapping);
+            if (!image.isNull())
+                return image;
+        }
+        Unmap(mapping);
+    }
+    return QImage(width, height, format);
+}
+
 // The picture as the platform's in-memory bitmap ("DIB section"); null when
 // the block cannot be shown. `moveFailed` is set when the header claims
 // more pixel bytes than the block holds.
@@ -95,7 +169,7 @@ QImage Section(ILTDib& dib, HGLOBAL handle, bool& moveFailed)
         return {};
     }
     const int height = std::abs(dib.Height());
-    QImage image(width, height, format);
+    QImage image = NewImage(width, height, format);
     if (image.isNull())
         return {};
     if (depth <= 8) {
@@ -106,33 +180,34 @@ QImage Section(ILTDib& dib, HGLOBAL handle, bool& moveFailed)
     }
     const int64_t stride = dib.Stride();
     const uint8_t* pixels = dib.Pixels();
-    for (int r = 0; r < height; ++r) {
-        const uint8_t* in = pixels + r * stride;
-        const int y = dib.Height() > 0 ? height - 1 - r : r;
-        uint8_t* out = image.scanLine(y);
-        switch (depth) {
-        case 1:
-        case 8:
-        case 16:
-            std::memcpy(out, in, static_cast<size_t>(std::min<int64_t>(stride, image.bytesPerLine())));
-            break;
-        case 4:
-            for (int x = 0; x < width; ++x)
-                out[x] = (x & 1) ? (in[x / 2] & 0x0F) : (in[x / 2] >> 4);
-            break;
-        case 24:
-            for (int x = 0; x < width; ++x) {
-                out[3 * x] = in[3 * x + 2];
-                out[3 * x + 1] = in[3 * x + 1];
-                out[3 * x + 2] = in[3 * x];
+    const bool bottomUp = dib.Height() > 0;
+    const qsizetype bytesPerLine = image.bytesPerLine();
+    uchar* bits = image.bits();
+    ForRows(height, stride * height, [&](int begin, int end) {
+        for (int r = begin; r < end; ++r) {
+            const uint8_t* in = pixels + r * stride;
+            const int y = bottomUp ? height - 1 - r : r;
+            uint8_t* out = bits + y * bytesPerLine;
+            switch (depth) {
+            case 1:
+            case 8:
+            case 16:
+                std::memcpy(out, in, static_cast<size_t>(std::min<int64_t>(stride, bytesPerLine)));
+                break;
+            case 4:
+                for (int x = 0; x < width; ++x)
+                    out[x] = (x & 1) ? (in[x / 2] & 0x0F) : (in[x / 2] >> 4);
+                break;
+            case 24:
+                SwapRedBlue(out, in, width);
+                break;
+            case 32:
+                for (int x = 0; x < width; ++x)
+                    reinterpret_cast<QRgb*>(out)[x] = qFromLittleEndian<quint32>(in + 4 * x) | 0xFF000000u;
+                break;
             }
-            break;
-        case 32:
-            for (int x = 0; x < width; ++x)
-                reinterpret_cast<QRgb*>(out)[x] = qFromLittleEndian<quint32>(in + 4 * x) | 0xFF000000u;
-            break;
         }
-    }
+    });
     return image;
 }
 
@@ -200,32 +275,31 @@ HGLOBAL BitmapToDib(const QImage& bitmap, const QList<QRgb>* palette)
     const int64_t used = (int64_t{width} * image.depth() + 7) / 8;
     const int spare = static_cast<int>(used * 8 - int64_t{width} * image.depth());
     const auto tail = static_cast<uint8_t>(0xFF << spare);
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* in = image.constScanLine(y);
-        uint8_t* out = dib.Pixels() + (height - 1 - y) * stride;
-        switch (image.depth()) {
-        case 24:
-            for (int x = 0; x < width; ++x) {
-                out[3 * x] = in[3 * x + 2];
-                out[3 * x + 1] = in[3 * x + 1];
-                out[3 * x + 2] = in[3 * x];
+    uint8_t* pixels = dib.Pixels();
+    const int depth = image.depth();
+    ForRows(height, stride * height, [&](int begin, int end) {
+        for (int y = begin; y < end; ++y) {
+            const uint8_t* in = image.constScanLine(y);
+            uint8_t* out = pixels + (height - 1 - y) * stride;
+            switch (depth) {
+            case 24:
+                SwapRedBlue(out, in, width);
+                break;
+            case 32:
+                for (int x = 0; x < width; ++x)
+                    qToLittleEndian<quint32>(reinterpret_cast<const QRgb*>(in)[x], out + 4 * x);
+                break;
+            default:
+                // Only the picture's own bits: padding stays zero.
+                std::memcpy(out, in, static_cast<size_t>(used));
+                if (tail != 0)
+                    out[used - 1] &= tail;
+                break;
             }
-            break;
-        case 32:
-            for (int x = 0; x < width; ++x)
-                qToLittleEndian<quint32>(reinterpret_cast<const QRgb*>(in)[x], out + 4 * x);
-            break;
-        default:
-            // Only the picture's own bits: padding stays zero.
-            std::memcpy(out, in, static_cast<size_t>(used));
-            if (tail != 0)
-                out[used - 1] &= tail;
-            break;
         }
-    }
+    });
     dib.SetOwnsBlock(false);
     HGLOBAL block = dib.Handle();
-    const int depth = dib.Depth();
     if (depth == 16 || depth == 32) {
         const BlockRelease release(block);
         return depth == 16 ? DLL96V1::DIB16To24(block) : DLL96V1::DIB32To24(block);
