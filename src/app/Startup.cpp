@@ -3,6 +3,8 @@
 #include "TApplication.h"
 #include "TForm1.h"
 #include "TForm2.h"
+#include "boards/TfcTreeCombo.h"
+#include "browser/TWebHost.h"
 #include "imaging/DLL96V1.h"
 #include "imaging/DllSP96.h"
 #include "imaging/MessageHandler.h"
@@ -22,7 +24,9 @@ int RunProgram(TApplication& application, const QString& executablePath,
     try {
         auto form1 = std::make_unique<TForm1>(executablePath);
         if (!form1->ExitRequested()) {
+            browser::TWebHost::SetErrorDisplay(&TApplication::ShowException);
             auto form2 = std::make_unique<TForm2>();
+            form2->SetSelectorText([form = form1.get()] { return form->board()->Text(); });
             form1->show();
             exitCode = application.exec();
         }

@@ -1,4 +1,5 @@
 #include "Startup.h"
+#include "browser/TWebHost.h"
 #include "TApplication.h"
 #include "platform/FloatingPointEnvironment.h"
 
@@ -6,6 +7,7 @@ int main(int argc, char** argv)
 {
     platform::FloatingPointEnvironment startEnvironment;
     startEnvironment.Remember();
+    browser::PrepareEngine();
     app::TApplication application(argc, argv);
     return app::RunProgram(application, app::TApplication::applicationFilePath(), startEnvironment);
 }
