@@ -159,7 +159,7 @@ TWebHost::~TWebHost()
 {
     if (m_loaded) {
         qApp->removeEventFilter(this);
-        DeleteUserAgentToken(m_userAgent);
+        DeleteUserAgentToken(m_tokenAgent);
     }
     // The page goes before the view it is shown in.
     setPage(nullptr);
@@ -239,7 +239,9 @@ void TWebHost::Loaded()
         return;
     m_loaded = true;
     qApp->installEventFilter(this);
-    WriteUserAgentToken(m_userAgent);
+    // The value written is the one deleted, whatever the agent becomes.
+    m_tokenAgent = m_userAgent;
+    WriteUserAgentToken(m_tokenAgent);
 }
 
 void TWebHost::SetErrorDisplay(std::function<void(const std::exception&)> display)

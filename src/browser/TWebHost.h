@@ -104,6 +104,7 @@ private:
     bool m_replaceCaption = false;
     bool m_loaded = false;
     QString m_userAgent;
+    QString m_tokenAgent;
     QString m_helpFile;
     TPrintOptions m_printOptions;
 };

@@ -16,7 +16,9 @@
 #include <QTcpServer>
 #include <QTest>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 
+#include <cfenv>
 #include <memory>
 
 using browser::TDownloadControlOption;
@@ -35,6 +37,7 @@ public:
         m_server.setMissingHandler([this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
             const QString path = request.url().path();
             requests << path;
+            agents << request.value("User-Agent");
             if (path == QLatin1String("/frames.html"))
                 responder.write(Html("<h1>Диван, почти новый</h1><iframe src='/one.html'></iframe>"
                                      "<iframe src='/two.html'></iframe><img src='/pixel.png'>"),
@@ -65,6 +68,7 @@ public:
 
     quint16 port = 0;
     QStringList requests;
+    QByteArrayList agents;
 
 private:
     static QByteArray Html(const char* body)
@@ -318,6 +322,44 @@ private Q_SLOTS:
         QTest::keyClick(Host()->focusProxy(), Qt::Key_F2);
         QCOMPARE(shortcutFired, 0);
         QCOMPARE(otherFired, 1);
+    }
+
+    // The user agent goes after the engine's own, to the server and into the
+    // token's name.
+    void userAgentReachesTheServer()
+    {
+        Host()->SetUserAgent(QStringLiteral("Snimkorez/1.0"));
+        Load(QStringLiteral("/one.html"));
+        QVERIFY(Host()->page()->profile()->httpUserAgent().endsWith(QStringLiteral(" Snimkorez/1.0")));
+        QVERIFY(m_server->agents.last().endsWith("Snimkorez/1.0"));
+        Host()->SetUserAgent(QString());
+        QVERIFY(!Host()->page()->profile()->httpUserAgent().contains(QStringLiteral("Snimkorez")));
+        {
+            TWebHost named;
+            named.SetUserAgent(QStringLiteral("Snimkorez/1.0"));
+            named.Loaded();
+            const platform::TIniFile store(browser::KeyStoreFile());
+            QCOMPARE(store.ReadString(browser::kPostPlatformKey, QStringLiteral("Snimkorez/1.0"), QStringLiteral("none")),
+                     QString());
+            named.SetUserAgent(QString());
+        }
+        QCOMPARE(platform::TIniFile(browser::KeyStoreFile())
+                     .ReadString(browser::kPostPlatformKey, QStringLiteral("Snimkorez/1.0"), QStringLiteral("none")),
+                 QStringLiteral("none"));
+    }
+
+    // Off: every floating-point exception masked; on: the program's own
+    // environment back, rounding included.
+    void floatingPointMode()
+    {
+        feenableexcept(FE_DIVBYZERO | FE_INVALID);
+        Host()->SetFpExceptions(false);
+        QCOMPARE(fegetexcept(), 0);
+        QVERIFY(!Host()->fpExceptions());
+        std::fesetround(FE_UPWARD);
+        Host()->SetFpExceptions(true);
+        QCOMPARE(std::fegetround(), FE_TONEAREST);
+        QVERIFY(Host()->fpExceptions());
     }
 
     // Written while the host lives, gone when it goes.
