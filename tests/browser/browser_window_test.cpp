@@ -49,6 +49,10 @@ public:
             else if (path == QLatin1String("/script.html"))
                 responder.write(Html("<title>до</title><script>document.title = 'после';</script>"),
                                 "text/html; charset=utf-8");
+            else if (path == QLatin1String("/alert.html"))
+                responder.write(Html("<title>до</title><script>alert('Проверка'); confirm('Да?');"
+                                     "document.title = 'после';</script>"),
+                                "text/html; charset=utf-8");
             else if (path == QLatin1String("/form.html"))
                 responder.write(Html("<input id='field' value='abc' autofocus>"), "text/html; charset=utf-8");
             else if (path == QLatin1String("/board.html"))
@@ -277,6 +281,22 @@ private Q_SLOTS:
         QCOMPARE(Host()->DownloadControl(), 0x90u);
         Load(QStringLiteral("/script.html"));
         QCOMPARE(Host()->page()->title(), QStringLiteral("до"));
+    }
+
+    // Silent: the page's dialogs are answered unseen, so its script goes on;
+    // offline: nothing reaches the network, and the load still completes.
+    void silentAndOffline()
+    {
+        Host()->SetDownloadOptions({TDownloadControlOption::DLCTL_SILENT});
+        Load(QStringLiteral("/alert.html"));
+        QTRY_COMPARE(Host()->page()->title(), QStringLiteral("после"));
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+
+        Host()->SetDownloadOptions({TDownloadControlOption::DLCTL_OFFLINE});
+        Reset();
+        Host()->Navigate(m_server->Url(QStringLiteral("/one.html")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_complete >= 1, 30000);
+        QVERIFY2(m_server->requests.isEmpty(), qPrintable(m_server->requests.join(u' ')));
     }
 
     // Backspace reaches the page's text field even with a window shortcut
