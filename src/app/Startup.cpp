@@ -27,6 +27,7 @@ int RunProgram(TApplication& application, const QString& executablePath,
             browser::TWebHost::SetErrorDisplay(&TApplication::ShowException);
             auto form2 = std::make_unique<TForm2>();
             form2->SetSelectorText([form = form1.get()] { return form->board()->Text(); });
+            form1->SetBrowserWindow(form2.get());
             form1->show();
             exitCode = application.exec();
         }

@@ -1,27 +1,261 @@
 #include "TForm1.h"
 
+#include "TApplication.h"
+#include "TForm2.h"
 #include "boards/Catalogue.h"
 #include "boards/TfcTreeCombo.h"
+#include "browser/TWebHost.h"
 #include "platform/TIniFile.h"
 #include "preview/TPMultiImage.h"
+#include "reduce/ResizeImage_Block.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QImageWriter>
 #include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+
+#include <sys/stat.h>
 
 namespace app {
+
+const QString kOpenFilter = QStringLiteral(
+    "All Supported Media Formats|*.BMP;*.CMS;*.GIF;*.JPG;*.PCX;*.PNG;*.SCM;*.TIF;*.PCD;*.EMF;*.WMF;*.TGA;*.WAV;"
+    "*.MID;*.RMI;*.AVI;|Windows Bitmap    (BMP) |*.BMP|Credit Message    (CMS) |*.CMS|Compuserve Gif    (GIF) |*.GIF|"
+    "Jpeg    (JPG) |*.JPG|PaintShop Pro    (PCX) |*.PCX|Portable Graphics    (PNG) |*.PNG|Scrolling Message    (SCM) "
+    "|*.SCM|Tagged Image    (TIF) |*.TIF|Kodak Photo CD    (PCD) |*.PCD|Windows Metafile    (WMF) |*.WMF|"
+    "Enhanced Metafile    (EMF) |*.EMF|Targe Image    (TGA) |*.TGA|Wave Sound    (WAV) |*.WAV|Midi Sound    (MID) "
+    "|*.MID|RMI Sound    (RMI) |*.RMI|Video for Windows    (AVI) |*.AVI");
+
+QStringList QtNameFilters(const QString& filter)
+{
+    const QStringList parts = filter.split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString& pattern : parts[i + 1].split(u';', Qt::SkipEmptyParts)) {
+            // Files on Linux keep their letter case: "photo.jpg" must show under *.JPG.
+            QString either;
+            for (const QChar c : pattern) {
+                if (c.isLetter())
+                    either += u'[' + QString(c.toUpper()) + QString(c.toLower()) + u']';
+                else
+                    either += c;
+            }
+            patterns << either;
+        }
+        filters << parts[i] + QStringLiteral(" (") + patterns.join(u' ') + u')';
+    }
+    return filters;
+}
 
 namespace {
 
 const QString kWindowSection = QStringLiteral("Window");
 const QString kBoardSection = QStringLiteral("Board");
+const QString kOutputSuffix = QStringLiteral("_Resize728px.jpg");
+constexpr int32_t kTarget = 728;
+constexpr int32_t kThreshold = 640;
+constexpr int32_t kQuality = 90;
+constexpr int32_t kAmount = 2;
+
+// Whether this run wrote a file: one that existed before counts only when it
+// was replaced (the writer renames a new file into place).
+struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    timespec modified{};
+
+    bool operator==(const FileStamp& other) const
+    {
+        return exists == other.exists && device == other.device && inode == other.inode &&
+               modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+    }
+};
+
+FileStamp StampOf(const QString& path)
+{
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return {};
+    return {true, status.st_dev, status.st_ino, status.st_mtim};
+}
+
+std::optional<QString> OpenPhotoDialog(QWidget* parent)
+{
+    QFileDialog dialog(parent);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(QtNameFilters(kOpenFilter));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
+void WriteErrorBox(QWidget* parent, const QString& caption, const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+QStringList UploadDialog(QWidget* parent, const QString& folder, const QString& preselected)
+{
+    QFileDialog dialog(parent, QString(), folder);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    if (!preselected.isEmpty())
+        dialog.selectFile(preselected);
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
+}
+
+// The one local file a drop carries, or nothing.
+std::optional<QString> DroppedFile(const QMimeData* data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().first().isLocalFile())
+        return std::nullopt;
+    return data->urls().first().toLocalFile();
+}
 
 }  // namespace
 
+std::optional<QString> SavePictureDialog(QWidget* parent)
+{
+    QFileDialog dialog(parent);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("jpg"));
+    QStringList patterns;
+    for (const QByteArray& format : QImageWriter::supportedImageFormats())
+        patterns << QStringLiteral("*.") + QString::fromLatin1(format);
+    dialog.setNameFilters({QStringLiteral("Изображения (") + patterns.join(u' ') + u')'});
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
 TForm1::TForm1(const QString& executablePath, QWidget* parent) : QWidget(parent)
 {
+    m_seam.openPhoto = OpenPhotoDialog;
+    m_seam.writeErrorBox = WriteErrorBox;
+    m_seam.savePicture = SavePictureDialog;
+    m_seam.navigate = [this](const QString& address) {
+        if (m_browser)
+            m_browser->WebHost()->Navigate(address);
+    };
+    m_seam.chooseUpload = UploadDialog;
     CreateControls();
     FormCreate(executablePath);
+}
+
+void TForm1::SetSeam(TPhotoCommandSeam seam)
+{
+    m_seam = std::move(seam);
+}
+
+void TForm1::SetBrowserWindow(TForm2* window)
+{
+    m_browser = window;
+    if (!window)
+        return;
+    // The posting page's file chooser opens where the reduced photo is,
+    // with it chosen.
+    window->WebHost()->OnChooseFiles = [this](const QStringList&) {
+        const QString folder = m_lastReduced.isEmpty() ? QString() : QFileInfo(m_lastReduced).absolutePath();
+        return m_seam.chooseUpload(m_browser, folder, m_lastReduced);
+    };
+}
+
+void TForm1::submitClick()
+{
+    if (m_running)
+        return;
+    RunPhotoCommand(m_seam.openPhoto(this));
+}
+
+void TForm1::RunPhotoCommand(const std::optional<QString>& photo)
+{
+    // The reduction lets events run: a second click meanwhile does nothing.
+    if (m_running)
+        return;
+    m_running = true;
+    struct Done {
+        bool& running;
+        ~Done() { running = false; }
+    } done{m_running};
+
+    if (photo) {
+        const QString& source = *photo;
+        m_export->SetImageName(source);
+        // The folder with its closing separator, "/", and the name with its
+        // extension (the last "." on) replaced.
+        const qsizetype slash = source.lastIndexOf(u'/');
+        const QString folder = source.left(slash + 1);
+        QString name = source.mid(slash + 1);
+        const qsizetype dot = name.lastIndexOf(u'.');
+        if (dot >= 0)
+            name.truncate(dot);
+        name += kOutputSuffix;
+        const QString output = folder + u'/' + name;
+
+        const FileStamp before = StampOf(output);
+        reduce::ResizeImage_Block(this, *m_export, kTarget, kThreshold, kQuality, kAmount, output);
+        const FileStamp after = StampOf(output);
+        // An older file of that name is no proof that this run wrote one.
+        if (after.exists && !(after == before)) {
+            setWindowTitle(name);
+            m_export->SetImageName(output);
+            m_lastReduced = output;
+        } else {
+            m_seam.writeErrorBox(this, QStringLiteral("Ошибка записи"),
+                                 QStringLiteral("Нет доступа для записи копии файла на выбранный диск.\r\n"
+                                                "Нажмите \"OK\" и в откывшемся окне выберите диск для сохранения "
+                                                "измененного изображения."));
+            if (const std::optional<QString> chosen = m_seam.savePicture(this)) {
+                reduce::ResizeImage_Block(this, *m_export, kTarget, kThreshold, kQuality, kAmount, *chosen);
+                setWindowTitle(*chosen);
+                m_export->SetImageName(*chosen);
+                m_lastReduced = *chosen;
+            }
+        }
+    }
+
+    if (m_browser) {
+        m_browser->show();
+        m_browser->raise();
+        m_browser->activateWindow();
+    }
+    if (const boards::TfcTreeNode* node = m_board->SelectedNode()) {
+        const QString host = node->DataText2().isEmpty() ? node->Text() : node->DataText2();
+        m_seam.navigate(QStringLiteral("http://") + host + u'/' + node->DataText1() + QStringLiteral("#fosform"));
+    } else {
+        m_seam.navigate(QStringLiteral("http://") + boards::DefaultBoardHost() + QStringLiteral("/board/i.php#fosform"));
+        m_board->SetText(boards::DefaultBoardHost());
+    }
+    WriteSettings();
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (DroppedFile(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event)
+{
+    const std::optional<QString> file = DroppedFile(event->mimeData());
+    if (!file)
+        return;
+    event->acceptProposedAction();
+    TApplication::HandleEvent([&] { RunPhotoCommand(file); });
 }
 
 void TForm1::CreateControls()
@@ -59,6 +293,24 @@ void TForm1::CreateControls()
     m_board->SetOptions(boards::icoExpanded);
     m_board->SetShowMatchText(true);
     boards::LoadCatalogue(m_board->Items());
+
+    m_submit = new QPushButton(QStringLiteral("Выбрать фото"), m_panel1);
+    m_submit->setObjectName(QStringLiteral("submit"));
+    m_submit->setGeometry(240, 4, 89, 25);
+    connect(m_submit, &QPushButton::clicked, this, [this] { TApplication::HandleEvent([this] { submitClick(); }); });
+
+    m_label1 = new QLabel(QStringLiteral("Сжатое фото создается в папке с оригиналом \"Оригинал_Resize728px.jpg\""),
+                          m_panel1);
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    m_label1->setGeometry(336, 10, 383, 13);
+    // The hint was laid out for a narrower font than Linux has: a little
+    // smaller type keeps all of it in its place.
+    QFont hint = m_label1->font();
+    while (QFontMetrics(hint).horizontalAdvance(m_label1->text()) > m_label1->width() && hint.pointSizeF() > 6.0)
+        hint.setPointSizeF(hint.pointSizeF() - 0.25);
+    m_label1->setFont(hint);
+    setTabOrder(m_board, m_submit);
+    setAcceptDrops(true);
 }
 
 // Set in the order the window's definition stores them, then Loaded.

@@ -1,15 +1,48 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
+
+#include <functional>
+#include <optional>
 
 class QFrame;
 class QLabel;
+class QPushButton;
 
 namespace boards { class TfcTreeCombo; }
 namespace preview { class TPMultiImage; }
 
 namespace app {
+
+class TForm2;
+
+// What the photo command asks of the person at the screen and where it sends
+// the browser. The program's answers are its dialogs and the browser window;
+// tests answer instead.
+struct TPhotoCommandSeam {
+    // The chosen photo, or nothing when the open dialog is cancelled.
+    std::function<std::optional<QString>(QWidget* parent)> openPhoto;
+    // The "Ошибка записи" box: caption and text.
+    std::function<void(QWidget* parent, const QString& caption, const QString& text)> writeErrorBox;
+    // The name chosen in the save dialog, or nothing when cancelled.
+    std::function<std::optional<QString>(QWidget* parent)> savePicture;
+    // The posting address handed to the browser window.
+    std::function<void(const QString& address)> navigate;
+    // The upload helper's file chooser: folder, the photo preselected in it.
+    std::function<QStringList(QWidget* parent, const QString& folder, const QString& preselected)> chooseUpload;
+};
+
+// The open dialog's filter as the window defines it: "description|pattern;…|…".
+extern const QString kOpenFilter;
+// That filter as Qt's name filters ("description (patterns)"), each pattern
+// matching either letter case.
+[[nodiscard]] QStringList QtNameFilters(const QString& filter);
+
+// The program's own save dialog for the reduced picture: non-native, ".jpg"
+// added to a name typed without extension.
+[[nodiscard]] std::optional<QString> SavePictureDialog(QWidget* parent);
 
 // The main window: the photo area and, below it, the strip with the board
 // selector. Creating it reads the settings file (FormCreate).
@@ -42,6 +75,26 @@ public:
     // the refused one are not written.
     void WriteSettings();
 
+    // The button's command: open dialog, reduction beside the photo, the
+    // browser on the chosen board's posting page, the settings written. An
+    // error ends it at its step and raises. A click while it runs does nothing.
+    void submitClick();
+    // The same from step 2 on with a photo already chosen (a dropped file);
+    // nothing chosen continues with the browser and the settings.
+    void RunPhotoCommand(const std::optional<QString>& photo);
+    [[nodiscard]] QPushButton* submit() const noexcept { return m_submit; }
+    [[nodiscard]] QLabel* Label1() const noexcept { return m_label1; }
+
+    void SetBrowserWindow(TForm2* window);
+    void SetSeam(TPhotoCommandSeam seam);
+    [[nodiscard]] const TPhotoCommandSeam& Seam() const noexcept { return m_seam; }
+    // The last photo this window wrote, for the upload helper.
+    [[nodiscard]] const QString& LastReducedPhoto() const noexcept { return m_lastReduced; }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     void CreateControls();
     void CreateExport();
@@ -53,6 +106,12 @@ private:
     QLabel* m_label2 = nullptr;
     boards::TfcTreeCombo* m_board = nullptr;
     preview::TPMultiImage* m_export = nullptr;
+    QPushButton* m_submit = nullptr;
+    QLabel* m_label1 = nullptr;
+    TForm2* m_browser = nullptr;
+    TPhotoCommandSeam m_seam;
+    QString m_lastReduced;
+    bool m_running = false;
 };
 
 }  // namespace app

@@ -114,6 +114,16 @@ protected:
         QWebEnginePage::javaScriptConsoleMessage(level, message, line, source);
     }
 
+    QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
+                            const QStringList& acceptedMimeTypes) override
+    {
+        if (!m_host->OnChooseFiles)
+            return QWebEnginePage::chooseFiles(mode, oldFiles, acceptedMimeTypes);
+        QStringList files;
+        m_host->Dispatch([&] { files = m_host->OnChooseFiles(oldFiles); });
+        return mode == FileSelectOpen && files.size() > 1 ? files.mid(0, 1) : files;
+    }
+
     // Silent mode: the page's dialogs are answered without being shown.
     void javaScriptAlert(const QUrl& origin, const QString& message) override
     {

@@ -44,6 +44,9 @@ public:
         OnBeforeNavigate2;
     std::function<void(TWebHost* sender, int32_t progress, int32_t progressMax)> OnProgressChange;
     std::function<void(TWebHost* sender, QObject* pDisp, const QVariant& url)> OnDocumentComplete;
+    // A page's file input asks for files: the answer, or the engine's own
+    // chooser when not set.
+    std::function<QStringList(const QStringList& oldFiles)> OnChooseFiles;
 
     [[nodiscard]] const TDownloadControlOptions& DownloadOptions() const noexcept { return m_downloadOptions; }
     void SetDownloadOptions(const TDownloadControlOptions& options);

@@ -1,0 +1,482 @@
+// The photo command on the real main window with a real photograph: the file
+// beside the source, the caption and preview, the address handed to the
+// browser, the settings, and every way it can end early.
+#include "app/TApplication.h"
+#include "app/TForm1.h"
+#include "app/TForm2.h"
+#include "boards/Catalogue.h"
+#include "boards/TfcTreeCombo.h"
+#include "boards/TfcTreeNode.h"
+#include "browser/TWebHost.h"
+#include "imaging/DLL96V1.h"
+#include "imaging/DllSP96.h"
+#include "imaging/MessageHandler.h"
+#include "platform/TIniFile.h"
+#include "preview/TPMultiImage.h"
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QImageReader>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWebEnginePage>
+
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
+
+using app::TForm1;
+
+namespace {
+
+const QString kPhoto = QStringLiteral(SNIMKOREZ_PHOTOS "/Picture_1A_by_freespace.jpg");  // 1365 × 1074
+const QSize kReduced(728, 573);
+
+// Every file written from here on larger than `bytes` fails, for root too.
+class WriteLimit {
+public:
+    explicit WriteLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~WriteLimit() { Lift(); }
+    void Lift() { setrlimit(RLIMIT_FSIZE, &m_saved); }
+
+private:
+    rlimit m_saved{};
+};
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool IsJpeg(const QString& path)
+{
+    return ReadAll(path).startsWith("\xFF\xD8\xFF");
+}
+
+}  // namespace
+
+class PhotoCommandTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TForm1> m_window;
+    std::unique_ptr<app::TForm2> m_browser;
+    std::optional<QString> m_chosen;
+    std::optional<QString> m_saveAs;
+    QStringList m_addresses;
+    QStringList m_boxes;
+    int m_saveDialogs = 0;
+
+    QString Settings() const { return m_dir->filePath(QStringLiteral("snimkorez.ini")); }
+
+    // A copy of the photo under `name` in the temporary folder.
+    QString Source(const QString& name, const char* format = nullptr)
+    {
+        const QString path = m_dir->filePath(name);
+        if (format) {
+            QImageReader reader(kPhoto);
+            const QImage image = reader.read();
+            if (!image.save(path, format))
+                return {};
+        } else if (!QFile::copy(kPhoto, path)) {
+            return {};
+        }
+        return path;
+    }
+
+    void Select(const QString& text)
+    {
+        m_window->board()->SetText(text);
+        m_window->board()->DropDown();
+        m_window->board()->CloseUp(true);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        imaging::SetMessageHandler([](const QString& text) { QFAIL(qPrintable(text)); });
+        QVERIFY2(QFileInfo::exists(kPhoto), "Debian's lomiri-wallpapers is not installed");
+    }
+
+    void init()
+    {
+        imaging::DLL96V1::Initialize();
+        imaging::DllSP96::Initialize();
+        imaging::DLL96V1::SetDllDirectory(QStringLiteral(SNIMKOREZ_MODULE_DIR));
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_window = std::make_unique<TForm1>(m_dir->filePath(QStringLiteral("snimkorez")));
+        m_browser = std::make_unique<app::TForm2>();
+        m_window->SetBrowserWindow(m_browser.get());
+        m_addresses.clear();
+        m_boxes.clear();
+        m_saveDialogs = 0;
+        m_chosen.reset();
+        m_saveAs.reset();
+        app::TPhotoCommandSeam seam = m_window->Seam();
+        seam.openPhoto = [this](QWidget*) { return m_chosen; };
+        seam.writeErrorBox = [this](QWidget*, const QString& caption, const QString& text) {
+            m_boxes << caption + u'|' + text;
+        };
+        seam.savePicture = [this](QWidget*) {
+            ++m_saveDialogs;
+            return m_saveAs;
+        };
+        seam.navigate = [this](const QString& address) { m_addresses << address; };
+        m_window->SetSeam(seam);
+        m_window->show();
+    }
+
+    void cleanup()
+    {
+        m_browser.reset();
+        m_window.reset();
+        m_dir.reset();
+        imaging::DllSP96::Finalize();
+        imaging::DLL96V1::Finalize();
+    }
+
+    void controlsAsDefined()
+    {
+        QCOMPARE(m_window->submit()->text(), QStringLiteral("Выбрать фото"));
+        QCOMPARE(m_window->submit()->geometry(), QRect(240, 4, 89, 25));
+        QCOMPARE(m_window->Label1()->text(),
+                 QStringLiteral("Сжатое фото создается в папке с оригиналом \"Оригинал_Resize728px.jpg\""));
+        QCOMPARE(m_window->Label1()->geometry(), QRect(336, 10, 383, 13));
+        QVERIFY(QFontMetrics(m_window->Label1()->font()).horizontalAdvance(m_window->Label1()->text()) <= 383);
+        // Tab goes from the selector to the button.
+        QWidget* next = m_window->board()->nextInFocusChain();
+        while (next && next != m_window->board() && !(next->focusPolicy() & Qt::TabFocus))
+            next = next->nextInFocusChain();
+        QCOMPARE(next, m_window->submit());
+        const QStringList filters = app::QtNameFilters(app::kOpenFilter);
+        QCOMPARE(filters.size(), 17);
+        QCOMPARE(filters[4], QStringLiteral("Jpeg    (JPG)  (*.[Jj][Pp][Gg])"));
+        QVERIFY(filters[0].startsWith(QStringLiteral("All Supported Media Formats (*.[Bb][Mm][Pp] *.[Cc][Mm][Ss]")));
+        QVERIFY(filters[0].endsWith(QStringLiteral("*.[Aa][Vv][Ii])")));
+    }
+
+    // The open dialog's filter finds "photo.jpg" under *.JPG and in the
+    // combined first entry.
+    void openDialogMatchesEitherCase()
+    {
+        QFile::copy(kPhoto, m_dir->filePath(QStringLiteral("photo.jpg")));
+        QFileDialog dialog(nullptr, QString(), m_dir->path());
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setNameFilters(app::QtNameFilters(app::kOpenFilter));
+        for (const int entry : {0, 4}) {
+            dialog.selectNameFilter(app::QtNameFilters(app::kOpenFilter)[entry]);
+            auto* model = dialog.findChild<QAbstractItemModel*>(QStringLiteral("qt_filesystem_model"));
+            QVERIFY(model);
+            dialog.show();
+            QTRY_VERIFY(!model->match(model->index(0, 0), Qt::DisplayRole, QStringLiteral("photo.jpg"), 1,
+                                      Qt::MatchRecursive | Qt::MatchExactly).isEmpty());
+        }
+    }
+
+    void outputBesideTheSource_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("upper-case extension") << "IMG_1.JPG" << "" << "IMG_1_Resize728px.jpg";
+        QTest::newRow("two dots") << "a.b.png" << "PNG" << "a.b_Resize728px.jpg";
+        QTest::newRow("no extension") << "scan" << "" << "scan_Resize728px.jpg";
+    }
+
+    void outputBesideTheSource()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, format);
+        QFETCH(QString, output);
+        m_chosen = Source(name, format.isEmpty() ? nullptr : qPrintable(format));
+        QVERIFY(!m_chosen->isEmpty());
+        const QByteArray original = ReadAll(*m_chosen);
+        Select(QStringLiteral("yalta-leto.ru"));
+        m_window->submitClick();
+
+        const QString written = m_dir->filePath(output);
+        QImageReader reader(written);
+        QCOMPARE(reader.format(), QByteArray("jpeg"));
+        QCOMPARE(reader.size(), kReduced);
+        QCOMPARE(ReadAll(*m_chosen), original);
+        QCOMPARE(m_window->windowTitle(), output);
+        QCOMPARE(m_window->Export()->ImageName(), m_dir->path() + QStringLiteral("//") + output);
+        QCOMPARE(m_window->Export()->Picture().Bitmap().Handle().size(), kReduced);
+        QVERIFY(m_browser->isVisible());
+        QCOMPARE(m_addresses, QStringList{QStringLiteral("http://yalta-leto.ru/board/#fosform")});
+        QVERIFY(m_boxes.isEmpty());
+        const platform::TIniFile settings(Settings());
+        QCOMPARE(settings.ReadInteger(QStringLiteral("Window"), QStringLiteral("Top"), -1), m_window->y());
+        QCOMPARE(settings.ReadInteger(QStringLiteral("Window"), QStringLiteral("Left"), -1), m_window->x());
+        QCOMPARE(settings.ReadString(QStringLiteral("Board"), QStringLiteral("Select"), QString()),
+                 QStringLiteral("yalta-leto.ru"));
+        QCOMPARE(m_window->LastReducedPhoto(), m_dir->path() + QStringLiteral("//") + output);
+    }
+
+    // Cancelled: no photo work, but the browser, the address and the settings.
+    void postingAddresses_data()
+    {
+        QTest::addColumn<QString>("selector");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("ASCII host of a Cyrillic one") << "ялта.рф" << "http://xn--80avv4c.xn--p1ai/board/#fosform"
+                                                      << "ялта.рф";
+        QTest::newRow("no posting path") << "obyavleniya.net" << "http://obyavleniya.net/#fosform"
+                                         << "obyavleniya.net";
+        QTest::newRow("category") << "Общетаматические" << "http://Общетаматические/#fosform"
+                                  << "Общетаматические";
+        QTest::newRow("nothing selected") << "no-such-board.example"
+                                          << "http://doska-krym.ru/board/i.php#fosform" << "doska-krym.ru";
+    }
+
+    void postingAddresses()
+    {
+        QFETCH(QString, selector);
+        QFETCH(QString, address);
+        QFETCH(QString, stored);
+        Select(selector);
+        m_window->submitClick();
+        QCOMPARE(m_addresses, QStringList{address});
+        QVERIFY(m_browser->isVisible());
+        QCOMPARE(m_window->board()->Text(), stored);
+        QCOMPARE(platform::TIniFile(Settings()).ReadString(QStringLiteral("Board"), QStringLiteral("Select"), QString()),
+                 stored);
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Снимкорез для досок объявлений"));
+    }
+
+    // A file that is no picture ends the command with its error: no browser,
+    // no settings.
+    void undecodableFiles_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("name");
+        QByteArray wave("RIFF\x24\x00\x00\x00WAVEfmt ", 16);
+        wave += QByteArray(64, '\0');
+        QTest::newRow("sound") << wave << "sound.wav";
+        QTest::newRow("damaged photo") << ReadAll(kPhoto).left(3000) << "broken.jpg";
+    }
+
+    void undecodableFiles()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, name);
+        QFile file(m_dir->filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        m_chosen = file.fileName();
+        QVERIFY_THROWS_EXCEPTION(std::exception, m_window->submitClick());
+        QVERIFY(!m_browser->isVisible());
+        QVERIFY(m_addresses.isEmpty());
+        QVERIFY(!QFile::exists(Settings()));
+    }
+
+    // An older file of the output name is no success: when this run cannot
+    // write, the write-error route is taken, and the old file stays as it was.
+    void failedWriteOverAnOlderFile()
+    {
+        m_chosen = Source(QStringLiteral("IMG_1.JPG"));
+        const QString output = m_dir->filePath(QStringLiteral("IMG_1_Resize728px.jpg"));
+        QFile old(output);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("an older reduction");
+        old.close();
+        {
+            const WriteLimit limit(4096);
+            m_window->submitClick();
+        }
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes.first(),
+                 QStringLiteral("Ошибка записи|Нет доступа для записи копии файла на выбранный диск.\r\n"
+                                "Нажмите \"OK\" и в откывшемся окне выберите диск для сохранения измененного "
+                                "изображения."));
+        QCOMPARE(m_saveDialogs, 1);
+        QCOMPARE(ReadAll(output), QByteArray("an older reduction"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Снимкорез для досок объявлений"));
+        // The save dialog was cancelled: the command still goes on.
+        QVERIFY(m_browser->isVisible());
+        QCOMPARE(m_addresses.size(), 1);
+    }
+
+    // The source folder refuses the file: the box, then the save dialog, and
+    // the name chosen there holds a JPEG whatever its extension.
+    void unwritableFolderGoesToTheSaveDialog()
+    {
+        m_chosen = Source(QStringLiteral("IMG_1.JPG"));
+        const QString chosen = m_dir->filePath(QStringLiteral("elsewhere.png"));
+        auto limit = std::make_unique<WriteLimit>(4096);
+        app::TPhotoCommandSeam seam = m_window->Seam();
+        seam.savePicture = [&](QWidget*) -> std::optional<QString> {
+            ++m_saveDialogs;
+            limit->Lift();  // the other disk takes the file
+            return chosen;
+        };
+        m_window->SetSeam(seam);
+        m_window->submitClick();
+        limit.reset();
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_saveDialogs, 1);
+        QVERIFY(IsJpeg(chosen));
+        QCOMPARE(QImageReader(chosen, "jpeg").size(), kReduced);
+        QCOMPARE(m_window->windowTitle(), chosen);
+        QCOMPARE(m_window->Export()->ImageName(), chosen);
+    }
+
+    // The real save dialog adds ".jpg" to a name typed without extension.
+    void saveDialogAddsTheExtension()
+    {
+        m_chosen = Source(QStringLiteral("IMG_1.JPG"));
+        auto limit = std::make_unique<WriteLimit>(4096);
+        QTimer typist;
+        connect(&typist, &QTimer::timeout, this, [this] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<QFileDialog*>(widget);
+                if (dialog && dialog->isVisible()) {
+                    dialog->setDirectory(m_dir->path());
+                    dialog->selectFile(QStringLiteral("typed"));
+                    QMetaObject::invokeMethod(dialog, "accept");
+                }
+            }
+        });
+        typist.start(20);
+        app::TPhotoCommandSeam seam = m_window->Seam();
+        seam.savePicture = [&](QWidget* parent) {
+            limit->Lift();
+            return app::SavePictureDialog(parent);
+        };
+        m_window->SetSeam(seam);
+        m_window->submitClick();
+        const QString typed = m_dir->filePath(QStringLiteral("typed.jpg"));
+        QVERIFY(IsJpeg(typed));
+        QCOMPARE(m_window->windowTitle(), typed);
+    }
+
+    // A photo dropped on the window gives what choosing it gives.
+    void droppedPhoto()
+    {
+        const QString photo = Source(QStringLiteral("dropped.jpg"));
+        Select(QStringLiteral("yalta-leto.ru"));
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(photo)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_window.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_window.get(), &drop);
+        const QString output = m_dir->filePath(QStringLiteral("dropped_Resize728px.jpg"));
+        QCOMPARE(QImageReader(output).size(), kReduced);
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("dropped_Resize728px.jpg"));
+        QCOMPARE(m_addresses, QStringList{QStringLiteral("http://yalta-leto.ru/board/#fosform")});
+        // Two files at once are not a photo.
+        QMimeData two;
+        two.setUrls({QUrl::fromLocalFile(photo), QUrl::fromLocalFile(photo)});
+        QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &two, Qt::LeftButton, Qt::NoModifier);
+        refused.setAccepted(false);
+        QApplication::sendEvent(m_window.get(), &refused);
+        QVERIFY(!refused.isAccepted());
+    }
+
+    // A click while the command runs does nothing: the reduction lets events
+    // run, and the click arrives then.
+    void noSecondRunInsideTheFirst()
+    {
+        m_chosen = Source(QStringLiteral("IMG_1.JPG"));
+        int opened = 0;
+        app::TPhotoCommandSeam seam = m_window->Seam();
+        seam.openPhoto = [&](QWidget*) {
+            ++opened;
+            return m_chosen;
+        };
+        m_window->SetSeam(seam);
+        QTimer::singleShot(0, m_window->submit(), [this] { m_window->submit()->click(); });
+        m_window->submitClick();
+        QCoreApplication::processEvents();
+        QCOMPARE(opened, 1);
+        QCOMPARE(m_addresses.size(), 1);
+    }
+
+    // The posting page's file input opens where the reduced photo is, with
+    // it chosen.
+    void uploadHelper()
+    {
+        m_chosen = Source(QStringLiteral("IMG_1.JPG"));
+        m_window->submitClick();
+        QString folder, preselected;
+        app::TPhotoCommandSeam seam = m_window->Seam();
+        seam.chooseUpload = [&](QWidget*, const QString& f, const QString& p) {
+            folder = f;
+            preselected = p;
+            return QStringList{p};
+        };
+        m_window->SetSeam(seam);
+        // A posting page's file input, clicked as a seller would.
+        browser::TWebHost* host = m_browser->WebHost();
+        bool loaded = false;
+        connect(host->page(), &QWebEnginePage::loadFinished, this, [&] { loaded = true; });
+        host->setHtml(QStringLiteral("<input type='file' id='photo' "
+                                     "style='position:absolute;left:0;top:0;width:300px;height:60px'>"));
+        QTRY_VERIFY_WITH_TIMEOUT(loaded, 30000);
+        QTRY_VERIFY(host->focusProxy() != nullptr);
+        QTest::qWait(300);
+        QTest::mouseClick(host->focusProxy(), Qt::LeftButton, Qt::NoModifier, QPoint(40, 30));
+        QTRY_COMPARE_WITH_TIMEOUT(preselected, m_dir->path() + QStringLiteral("//IMG_1_Resize728px.jpg"), 10000);
+        QCOMPARE(folder, m_dir->path());
+        QString chosen;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                bool done = false;
+                host->page()->runJavaScript(QStringLiteral("var f = document.getElementById('photo').files;"
+                                                           "f.length ? f[0].name : ''"),
+                                            [&](const QVariant& result) {
+                                                chosen = result.toString();
+                                                done = true;
+                                            });
+                return QTest::qWaitFor([&] { return done; }, 5000) && !chosen.isEmpty();
+            }(),
+            10000);
+        QCOMPARE(chosen, QStringLiteral("IMG_1_Resize728px.jpg"));
+    }
+
+    // The main window after a real photo's reduction, for docs/main-window.png
+    // (run under Xvfb with SNIMKOREZ_MAIN_SHOT=<file.png>).
+    void screenshot()
+    {
+        const QString target = qEnvironmentVariable("SNIMKOREZ_MAIN_SHOT");
+        if (target.isEmpty())
+            QSKIP("set SNIMKOREZ_MAIN_SHOT=<file.png> to write the screenshot");
+        const QString photo = m_dir->filePath(QStringLiteral("Kleiber.jpg"));
+        QVERIFY(QFile::copy(QStringLiteral(SNIMKOREZ_PHOTOS "/Kleiber_by_Lukas_Baubkus.jpg"), photo));
+        m_chosen = photo;
+        Select(QStringLiteral("yalta-leto.ru"));
+        m_window->submitClick();
+        m_browser->hide();
+        m_window->activateWindow();
+        QTest::qWait(500);
+        QVERIFY(m_window->grab().save(target));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    browser::PrepareEngine();
+    app::TApplication application(argc, argv);
+    PhotoCommandTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "photo_command_test.moc"
