@@ -20,6 +20,7 @@
 #include <QFileDialog>
 #include <QImageReader>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -281,6 +282,20 @@ private Q_SLOTS:
         file.close();
         m_chosen = file.fileName();
         QVERIFY_THROWS_EXCEPTION(std::exception, m_window->submitClick());
+        QVERIFY(!m_browser->isVisible());
+        // Through the button, the error reaches the standard error box.
+        QString shown;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->accept();
+            }
+        });
+        closer.start(20);
+        m_window->submit()->click();
+        closer.stop();
+        QVERIFY2(!shown.isEmpty(), "no error box");
         QVERIFY(!m_browser->isVisible());
         QVERIFY(m_addresses.isEmpty());
         QVERIFY(!QFile::exists(Settings()));
