@@ -2,7 +2,10 @@
 
 #include "platform/Exception.h"
 
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 
 namespace app {
 
@@ -10,6 +13,16 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     // Not the display name: on Linux that would be appended to every window caption.
     setApplicationName(QStringLiteral("snimkorez"));
+    // The whole interface is Russian, Qt's own dialogs and buttons included,
+    // whatever the desktop's language.
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    for (const char* catalogue : {"qtbase_ru", "qtmultimedia_ru", "qtwebengine_ru"}) {
+        auto* translator = new QTranslator(this);
+        if (translator->load(QString::fromLatin1(catalogue), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            installTranslator(translator);
+        else
+            delete translator;
+    }
 }
 
 QString TApplication::Title()

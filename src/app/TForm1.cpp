@@ -5,6 +5,7 @@
 #include "boards/Catalogue.h"
 #include "boards/TfcTreeCombo.h"
 #include "browser/TWebHost.h"
+#include "dialogs/TMMOpenDialog.h"
 #include "platform/TIniFile.h"
 #include "preview/TPMultiImage.h"
 #include "reduce/ResizeImage_Block.h"
@@ -32,28 +33,6 @@ const QString kOpenFilter = QStringLiteral(
     "|*.SCM|Tagged Image    (TIF) |*.TIF|Kodak Photo CD    (PCD) |*.PCD|Windows Metafile    (WMF) |*.WMF|"
     "Enhanced Metafile    (EMF) |*.EMF|Targe Image    (TGA) |*.TGA|Wave Sound    (WAV) |*.WAV|Midi Sound    (MID) "
     "|*.MID|RMI Sound    (RMI) |*.RMI|Video for Windows    (AVI) |*.AVI");
-
-QStringList QtNameFilters(const QString& filter)
-{
-    const QStringList parts = filter.split(u'|');
-    QStringList filters;
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QStringList patterns;
-        for (const QString& pattern : parts[i + 1].split(u';', Qt::SkipEmptyParts)) {
-            // Files on Linux keep their letter case: "photo.jpg" must show under *.JPG.
-            QString either;
-            for (const QChar c : pattern) {
-                if (c.isLetter())
-                    either += u'[' + QString(c.toUpper()) + QString(c.toLower()) + u']';
-                else
-                    either += c;
-            }
-            patterns << either;
-        }
-        filters << parts[i] + QStringLiteral(" (") + patterns.join(u' ') + u')';
-    }
-    return filters;
-}
 
 namespace {
 
@@ -86,19 +65,6 @@ FileStamp StampOf(const QString& path)
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
         return {};
     return {true, status.st_dev, status.st_ino, status.st_mtim};
-}
-
-std::optional<QString> OpenPhotoDialog(QWidget* parent)
-{
-    QFileDialog dialog(parent);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setOption(QFileDialog::HideNameFilterDetails);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setNameFilters(QtNameFilters(kOpenFilter));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return dialog.selectedFiles().first();
 }
 
 void WriteErrorBox(QWidget* parent, const QString& caption, const QString& text)
@@ -144,7 +110,16 @@ std::optional<QString> SavePictureDialog(QWidget* parent)
 
 TForm1::TForm1(const QString& executablePath, QWidget* parent) : QWidget(parent)
 {
-    m_seam.openPhoto = OpenPhotoDialog;
+    // Made once and reused by every run, as the window's own part.
+    m_openDialog = new dialogs::TMMOpenDialog(this);
+    m_openDialog->setObjectName(QStringLiteral("MMOpenDialog1"));
+    m_openDialog->SetFilter(kOpenFilter);
+    m_openDialog->TiffSelectedPage = 0;
+    m_seam.openPhoto = [this](QWidget*) -> std::optional<QString> {
+        if (!m_openDialog->Execute())
+            return std::nullopt;
+        return m_openDialog->FileName();
+    };
     m_seam.writeErrorBox = WriteErrorBox;
     m_seam.savePicture = SavePictureDialog;
     m_seam.navigate = [this](const QString& address) {

@@ -12,6 +12,7 @@ class QLabel;
 class QPushButton;
 
 namespace boards { class TfcTreeCombo; }
+namespace dialogs { class TMMOpenDialog; }
 namespace preview { class TPMultiImage; }
 
 namespace app {
@@ -36,9 +37,6 @@ struct TPhotoCommandSeam {
 
 // The open dialog's filter as the window defines it: "description|pattern;…|…".
 extern const QString kOpenFilter;
-// That filter as Qt's name filters ("description (patterns)"), each pattern
-// matching either letter case.
-[[nodiscard]] QStringList QtNameFilters(const QString& filter);
 
 // The program's own save dialog for the reduced picture: non-native, ".jpg"
 // added to a name typed without extension.
@@ -84,6 +82,7 @@ public:
     void RunPhotoCommand(const std::optional<QString>& photo);
     [[nodiscard]] QPushButton* submit() const noexcept { return m_submit; }
     [[nodiscard]] QLabel* Label1() const noexcept { return m_label1; }
+    [[nodiscard]] dialogs::TMMOpenDialog* MMOpenDialog1() const noexcept { return m_openDialog; }
 
     void SetBrowserWindow(TForm2* window);
     void SetSeam(TPhotoCommandSeam seam);
@@ -107,6 +106,7 @@ private:
     boards::TfcTreeCombo* m_board = nullptr;
     preview::TPMultiImage* m_export = nullptr;
     QPushButton* m_submit = nullptr;
+    dialogs::TMMOpenDialog* m_openDialog = nullptr;
     QLabel* m_label1 = nullptr;
     TForm2* m_browser = nullptr;
     TPhotoCommandSeam m_seam;

@@ -8,6 +8,8 @@
 #include "boards/TfcTreeCombo.h"
 #include "boards/TfcTreeNode.h"
 #include "browser/TWebHost.h"
+#include "dialogs/TMMOpenDialog.h"
+#include "dialogs/TPMultiMedia.h"
 #include "imaging/DLL96V1.h"
 #include "imaging/DllSP96.h"
 #include "imaging/MessageHandler.h"
@@ -15,11 +17,13 @@
 #include "preview/TPMultiImage.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QImageReader>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -82,6 +86,7 @@ private:
     QStringList m_addresses;
     QStringList m_boxes;
     int m_saveDialogs = 0;
+    std::function<std::optional<QString>(QWidget*)> m_realOpen;
 
     QString Settings() const { return m_dir->filePath(QStringLiteral("snimkorez.ini")); }
 
@@ -129,6 +134,7 @@ private Q_SLOTS:
         m_chosen.reset();
         m_saveAs.reset();
         app::TPhotoCommandSeam seam = m_window->Seam();
+        m_realOpen = seam.openPhoto;
         seam.openPhoto = [this](QWidget*) { return m_chosen; };
         seam.writeErrorBox = [this](QWidget*, const QString& caption, const QString& text) {
             m_boxes << caption + u'|' + text;
@@ -164,7 +170,7 @@ private Q_SLOTS:
         while (next && next != m_window->board() && !(next->focusPolicy() & Qt::TabFocus))
             next = next->nextInFocusChain();
         QCOMPARE(next, m_window->submit());
-        const QStringList filters = app::QtNameFilters(app::kOpenFilter);
+        const QStringList filters = dialogs::QtNameFilters(app::kOpenFilter);
         QCOMPARE(filters.size(), 17);
         QCOMPARE(filters[4], QStringLiteral("Jpeg    (JPG)  (*.[Jj][Pp][Gg])"));
         QVERIFY(filters[0].startsWith(QStringLiteral("All Supported Media Formats (*.[Bb][Mm][Pp] *.[Cc][Mm][Ss]")));
@@ -178,9 +184,9 @@ private Q_SLOTS:
         QFile::copy(kPhoto, m_dir->filePath(QStringLiteral("photo.jpg")));
         QFileDialog dialog(nullptr, QString(), m_dir->path());
         dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.setNameFilters(app::QtNameFilters(app::kOpenFilter));
+        dialog.setNameFilters(dialogs::QtNameFilters(app::kOpenFilter));
         for (const int entry : {0, 4}) {
-            dialog.selectNameFilter(app::QtNameFilters(app::kOpenFilter)[entry]);
+            dialog.selectNameFilter(dialogs::QtNameFilters(app::kOpenFilter)[entry]);
             auto* model = dialog.findChild<QAbstractItemModel*>(QStringLiteral("qt_filesystem_model"));
             QVERIFY(model);
             dialog.show();
@@ -379,6 +385,41 @@ private Q_SLOTS:
         const QString typed = m_dir->filePath(QStringLiteral("typed.jpg"));
         QVERIFY(IsJpeg(typed));
         QCOMPARE(m_window->windowTitle(), typed);
+    }
+
+    // The window's own open dialog, with its preview, chooses the photo.
+    void throughTheOpenDialog()
+    {
+        const QString photo = Source(QStringLiteral("IMG_1.JPG"));
+        Select(QStringLiteral("yalta-leto.ru"));
+        app::TPhotoCommandSeam seam = m_window->Seam();
+        seam.openPhoto = m_realOpen;
+        m_window->SetSeam(seam);
+        QTimer chooser;
+        qsizetype filters = 0;
+        connect(&chooser, &QTimer::timeout, this, [&] {
+            dialogs::TMMOpenDialog* dialog = m_window->MMOpenDialog1();
+            if (!dialog->isVisible())
+                return;
+            // Until the dialog takes it: its file list fills in the background.
+            filters = dialog->nameFilters().size();
+            if (dialog->directory().absolutePath() != QDir(m_dir->path()).absolutePath())
+                dialog->setDirectory(m_dir->path());
+            // Typed into the name field, as a user would.
+            if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                name->setText(photo);
+            Q_EMIT dialog->currentChanged(photo);
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        chooser.start(20);
+        m_window->submitClick();
+        chooser.stop();
+        QCOMPARE(filters, 17);
+        QCOMPARE(QImageReader(m_dir->filePath(QStringLiteral("IMG_1_Resize728px.jpg"))).size(), kReduced);
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("IMG_1_Resize728px.jpg"));
+        QCOMPARE(m_addresses, QStringList{QStringLiteral("http://yalta-leto.ru/board/#fosform")});
+        // It previewed the photo while it was chosen.
+        QCOMPARE(m_window->MMOpenDialog1()->MultiMedia()->MediaName(), photo);
     }
 
     // A photo dropped on the window gives what choosing it gives.
