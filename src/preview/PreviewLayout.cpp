@@ -157,4 +157,37 @@ double FittingScale(int controlWidth, int controlHeight, int pictureWidth, int p
     return down < across ? down : across;
 }
 
+int PanAxis(int origin, int delta, int control, int picture, double scale, int reserved) noexcept
+{
+    int step = Trunc(delta / scale);
+    if (delta != 0 && step == 0)
+        step = delta > 0 ? 1 : -1;
+    if (origin + step < 0 || control > picture * scale)
+        return 0;
+    if (control - reserved > (picture - step - origin) * scale)
+        return picture - Trunc((control - reserved) / scale);
+    return origin + step;
+}
+
+BandCorner BandCornerFor(int anchorX, int anchorY, int x, int y, int width, int height) noexcept
+{
+    const double dx = x - anchorX;
+    const double dy = y - anchorY;
+    const double distance = std::sqrt(dx * dx + dy * dy);
+    const double k = width > 0 ? static_cast<double>(height) / width : 0.0;
+    const double across = distance / std::sqrt(k * k + 1.0);
+    const double down = k * distance / std::sqrt(k * k + 1.0);
+    int sx = 1, sy = 1;
+    if (dx >= 0 && dy >= 0) {
+        sx = 1, sy = 1;
+    } else if (dx <= 0 && dy >= 0) {
+        sx = -1, sy = 1;
+    } else if (dx <= 0 && dy <= 0) {
+        sx = -1, sy = -1;
+    } else {
+        sx = 1, sy = -1;
+    }
+    return {anchorX + Trunc(sx * across), anchorY + Trunc(sy * down)};
+}
+
 }  // namespace preview

@@ -108,4 +108,25 @@ struct Origin {
 [[nodiscard]] double FittingScale(int controlWidth, int controlHeight, int pictureWidth,
                                   int pictureHeight, double current) noexcept;
 
+// ---- input -------------------------------------------------------------
+
+// One step of panning along one axis: the new origin after the mouse moved
+// `delta` screen pixels (last position less the new one) over a control of
+// `control` pixels showing `picture` pixels at `scale`, with `reserved`
+// pixels taken by the scroll bar. Every move of a screen pixel moves at
+// least one picture pixel; the origin stops at 0 and where the picture's far
+// edge meets the bar.
+[[nodiscard]] int PanAxis(int origin, int delta, int control, int picture, double scale, int reserved) noexcept;
+
+// The selection band's free corner for a pointer at (x, y): at the pointer's
+// distance from the anchor, in the control's aspect (height / width), in the
+// pointer's quadrant (right-down, left-down, left-up, right-up, in that order
+// of precedence for a pointer straight beside, above or below the anchor).
+struct BandCorner {
+    int x = 0;
+    int y = 0;
+    friend bool operator==(const BandCorner&, const BandCorner&) = default;
+};
+[[nodiscard]] BandCorner BandCornerFor(int anchorX, int anchorY, int x, int y, int width, int height) noexcept;
+
 }  // namespace preview

@@ -411,6 +411,7 @@ void TPMultiImage::paintEvent(QPaintEvent* event)
     if (!m_opaque)
         painter.fillRect(event->rect(), EraseColour());
     Paint(painter);
+    PaintBand(painter);
 }
 
 void TPMultiImage::SetStretchingRule(QPainter& painter) const

@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QPointer>
 #include <QString>
+#include <QCursor>
 #include <QWidget>
 
 #include <cstdint>
@@ -206,6 +207,17 @@ public:
     // Sharpens the picture (right or bottom 0: the picture's width or height).
     void SharpenImage(int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t amount);
 
+    // ---- input (TPMultiImageInput.cpp) -------------------------------------
+    // The clipboard commands, also what the keyboard's copy, cut and paste
+    // keys run. Copy raises "Input image is empty" for an empty picture and
+    // leaves the clipboard alone then.
+    void Copy();
+    void Cut();
+    void Paste();
+    [[nodiscard]] bool Panning() const noexcept { return m_panning; }
+    // The cursor registered under `index` (5: the grab hand).
+    [[nodiscard]] static QCursor ControlCursor(int16_t index);
+
     // ---- events ------------------------------------------------------------
     std::function<void(TPMultiImage*)> OnPaint;
     std::function<void(TPMultiImage*, int x, int y, int xx, int yy)> OnPaintArea;
@@ -213,9 +225,16 @@ public:
     std::function<void(TPMultiImage*, int16_t progress, const QString& message, bool& cancel)> OnProgress;
     std::function<void(TPMultiImage*, int16_t code, const QString& text, const char* textZ)> OnIlibError;
     std::function<void(TPMultiImage*)> OnFinishedLoadSave;
+    // A finished selection band: button, modifiers, anchor and free corner.
+    std::function<void(TPMultiImage*, TMouseButton, Qt::KeyboardModifiers, int x, int y, int xx, int yy)>
+        OnRubberband;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     // Draws the whole control (choice of path, blocks, overlay).
     virtual void Paint(QPainter& painter);
@@ -245,6 +264,10 @@ private:
     void PaintTiles(QPainter& painter);
     [[nodiscard]] Box PaintScrolling(QPainter& painter);
     void PaintText(QPainter& painter);
+    // Input helpers (TPMultiImageInput.cpp).
+    [[nodiscard]] bool PicturePans() const;
+    void PanTo(int x, int y);
+    void PaintBand(QPainter& painter) const;
     // Loading helpers (TPMultiImageLoad.cpp).
     void InstallBitmap(imaging::TBitmap& bitmap, bool tiff);
     void FinishLoad();
@@ -298,6 +321,16 @@ private:
     TPCDMode m_pcdMode = TPCDMode::pcd_BASE4;
     bool m_ilUndo = true;
     TFXMethod m_fxMethod = TFXMethod::FXNone;
+    // Input state.
+    bool m_panning = false;
+    bool m_leftDown = false;
+    QPoint m_lastMouse;
+    QCursor m_savedCursor;
+    bool m_screenCursorSet = false;
+    bool m_banding = false;
+    TMouseButton m_bandButton = TMouseButton::mbLeft;
+    QPoint m_bandAnchor;
+    QPoint m_bandCorner;
     bool m_autoSaveAnno = false;
     bool m_autoLoadAnno = false;
     QString m_annoFileName;

@@ -13,3 +13,13 @@ snimkorez_add_test(preview_display_test
 target_compile_definitions(preview_display_test PRIVATE
   SNIMKOREZ_MODULE_DIR="${CMAKE_BINARY_DIR}")
 add_dependencies(preview_display_test CRDE2001 ISP2000)
+
+# Its input: pan and band arithmetic, then mouse drags and clipboard keys on
+# a real control.
+snimkorez_add_test(preview_input_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/preview_input_test.cpp
+  LIBRARIES snimkorez_preview
+  LABELS preview)
+target_compile_definitions(preview_input_test PRIVATE
+  SNIMKOREZ_MODULE_DIR="${CMAKE_BINARY_DIR}")
+add_dependencies(preview_input_test CRDE2001 ISP2000)
