@@ -110,12 +110,16 @@ std::optional<QString> SavePictureDialog(QWidget* parent)
 
 TForm1::TForm1(const QString& executablePath, QWidget* parent) : QWidget(parent)
 {
-    // Made once and reused by every run, as the window's own part.
-    m_openDialog = new dialogs::TMMOpenDialog(this);
-    m_openDialog->setObjectName(QStringLiteral("MMOpenDialog1"));
-    m_openDialog->SetFilter(kOpenFilter);
-    m_openDialog->TiffSelectedPage = 0;
     m_seam.openPhoto = [this](QWidget*) -> std::optional<QString> {
+        // Made at the first photo command and reused by every later one:
+        // making it starts the media framework, which a start-up that ends
+        // at once (Tag=1) should not wait for.
+        if (!m_openDialog) {
+            m_openDialog = new dialogs::TMMOpenDialog(this);
+            m_openDialog->setObjectName(QStringLiteral("MMOpenDialog1"));
+            m_openDialog->SetFilter(kOpenFilter);
+            m_openDialog->TiffSelectedPage = 0;
+        }
         if (!m_openDialog->Execute())
             return std::nullopt;
         return m_openDialog->FileName();

@@ -82,6 +82,7 @@ public:
     void RunPhotoCommand(const std::optional<QString>& photo);
     [[nodiscard]] QPushButton* submit() const noexcept { return m_submit; }
     [[nodiscard]] QLabel* Label1() const noexcept { return m_label1; }
+    // The open dialog; null until the first photo command makes it.
     [[nodiscard]] dialogs::TMMOpenDialog* MMOpenDialog1() const noexcept { return m_openDialog; }
 
     void SetBrowserWindow(TForm2* window);

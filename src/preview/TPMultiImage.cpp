@@ -463,6 +463,8 @@ void TPMultiImage::Paint(QPainter& painter)
 
     if (!m_picture.HasGraphic()) {
         painter.fillRect(rect(), m_color);
+        if (m_messageMode != MessageMode::Off)
+            painter.drawImage(m_stripPosition, m_strip);
     } else {
         const QImage* image = SourceImage();
         const int w = m_picture.Width();

@@ -6,6 +6,9 @@
 #include <QPointer>
 #include <QString>
 #include <QCursor>
+#include <QFont>
+#include <QImage>
+#include <QStringList>
 #include <QWidget>
 
 #include <cstdint>
@@ -14,6 +17,7 @@
 class QFrame;
 class QPainter;
 class QScrollBar;
+class QTimer;
 
 namespace preview {
 
@@ -208,16 +212,33 @@ public:
     void SharpenImage(int32_t left, int32_t top, int32_t right, int32_t bottom, int32_t amount);
 
     // ---- input (TPMultiImageInput.cpp) -------------------------------------
-    // The clipboard commands, also what the keyboard's copy, cut and paste
-    // keys run. Copy raises "Input image is empty" for an empty picture and
-    // leaves the clipboard alone then.
-    void Copy();
-    void Cut();
-    void Paste();
     [[nodiscard]] bool Panning() const noexcept { return m_panning; }
     // The cursor registered under `index` (5: the grab hand).
     [[nodiscard]] static QCursor ControlCursor(int16_t index);
 
+    // ---- message modes (TPMultiImageMessage.cpp) ----------------------------
+    // Loading a ".SCM" or ".CMS" file by name shows its text moving over the
+    // background colour until the next load by name.
+    enum class MessageMode { Off, Scrolling, Credits };
+    [[nodiscard]] MessageMode CurrentMessageMode() const noexcept { return m_messageMode; }
+    [[nodiscard]] QPoint MessagePosition() const noexcept { return m_stripPosition; }
+    [[nodiscard]] const QImage& MessageStrip() const noexcept { return m_strip; }
+    [[nodiscard]] int MessageLine() const noexcept { return m_messageLine; }
+    // One tick of the mode: every (speed + 1)-th moves the text a pixel. The
+    // control's own timer brings them; tests may call it.
+    void MessageTick();
+    // The timer's interval in milliseconds; 0 stops it.
+    void SetMessageTickInterval(int milliseconds);
+
+public Q_SLOTS:
+    // The clipboard commands (what WM_COPY, WM_CUT and WM_PASTE ask), also
+    // run by the copy, cut and paste keys. Copy raises "Input image is
+    // empty" for an empty picture and leaves the clipboard alone then.
+    void Copy();
+    void Cut();
+    void Paste();
+
+public:
     // ---- events ------------------------------------------------------------
     std::function<void(TPMultiImage*)> OnPaint;
     std::function<void(TPMultiImage*, int x, int y, int xx, int yy)> OnPaintArea;
@@ -268,6 +289,10 @@ private:
     [[nodiscard]] bool PicturePans() const;
     void PanTo(int x, int y);
     void PaintBand(QPainter& painter) const;
+    // Message helpers (TPMultiImageMessage.cpp).
+    void StartMessageMode(const QString& name, bool credits);
+    void EndMessageMode(bool giveColorBack);
+    void RenderStrip();
     // Loading helpers (TPMultiImageLoad.cpp).
     void InstallBitmap(imaging::TBitmap& bitmap, bool tiff);
     void FinishLoad();
@@ -331,6 +356,19 @@ private:
     TMouseButton m_bandButton = TMouseButton::mbLeft;
     QPoint m_bandAnchor;
     QPoint m_bandCorner;
+    // Message modes.
+    MessageMode m_messageMode = MessageMode::Off;
+    QColor m_rememberedColor;
+    QStringList m_messageLines;
+    QFont m_messageFont;
+    QColor m_messageColor;
+    int m_messageSpeed = 0;
+    int m_messageLine = 0;
+    int m_ticks = 0;
+    QImage m_strip;
+    QPoint m_stripPosition;
+    QTimer* m_messageTimer = nullptr;
+    int m_tickInterval = 20;
     bool m_autoSaveAnno = false;
     bool m_autoLoadAnno = false;
     QString m_annoFileName;

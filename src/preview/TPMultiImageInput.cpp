@@ -129,6 +129,7 @@ void TPMultiImage::Paste()
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     if (!data || !(data->hasImage() || data->hasFormat(QString::fromLatin1(kBmpMime))))
         return;
+    EndMessageMode(false);
     if (const imaging::TBitmap* current = m_picture.BitmapOrNull(); m_ilUndo && current && current->HandleAllocated())
         imaging::DllSP96::PushUndo(*current);
     QImage image = qvariant_cast<QImage>(data->imageData());

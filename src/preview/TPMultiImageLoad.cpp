@@ -241,6 +241,8 @@ QString TPMultiImage::AnnotationFileName() const
 void TPMultiImage::SetImageName(const QString& name)
 {
     const QString outgoingAnnotations = AnnotationFileName();
+    // The next load by name ends a message mode and gives Color back.
+    EndMessageMode(true);
     m_imageName = name;
     m_loading = true;
     m_resetViewOnChange = true;
@@ -279,12 +281,11 @@ void TPMultiImage::SetImageName(const QString& name)
     }
 
     if (extension == QLatin1String(".SCM") || extension == QLatin1String(".CMS")) {
-        // Message files have no reader yet: the load fails as one that
-        // cannot be parsed does, with an empty picture and the end events.
+        // A file that cannot be read or parsed leaves the picture empty.
         try {
             pushUndo();
             m_picture.Clear();
-            throw imaging::ErrorInvalid(QStringLiteral("Сообщения .SCM и .CMS пока не поддерживаются"));
+            StartMessageMode(name, extension == QLatin1String(".CMS"));
         } catch (...) {
             m_picture.Clear();
         }

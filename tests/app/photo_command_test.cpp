@@ -399,7 +399,7 @@ private Q_SLOTS:
         qsizetype filters = 0;
         connect(&chooser, &QTimer::timeout, this, [&] {
             dialogs::TMMOpenDialog* dialog = m_window->MMOpenDialog1();
-            if (!dialog->isVisible())
+            if (!dialog || !dialog->isVisible())
                 return;
             // Until the dialog takes it: its file list fills in the background.
             filters = dialog->nameFilters().size();
@@ -506,6 +506,25 @@ private Q_SLOTS:
             }(),
             10000);
         QCOMPARE(chosen, QStringLiteral("IMG_1_Resize728px.jpg"));
+    }
+
+    // The main window with a scrolling message mid-way, for
+    // docs/message-mode.png (SNIMKOREZ_MESSAGE_SHOT=<file.png>).
+    void messageScreenshot()
+    {
+        const QString target = qEnvironmentVariable("SNIMKOREZ_MESSAGE_SHOT");
+        if (target.isEmpty())
+            QSKIP("set SNIMKOREZ_MESSAGE_SHOT=<file.png> to write the screenshot");
+        preview::TPMultiImage* preview = m_window->Export();
+        preview->SetMessageTickInterval(0);
+        preview->SetImageName(QStringLiteral(SNIMKOREZ_SOURCE "/data/messages/sample.scm"));
+        QCOMPARE(preview->CurrentMessageMode(), preview::TPMultiImage::MessageMode::Scrolling);
+        // Until the middle of the text passes the middle of the preview.
+        const int travel = preview->width() / 2 + preview->MessageStrip().width() / 2;
+        for (int tick = 0; tick < 2 * travel; ++tick)
+            preview->MessageTick();
+        QTest::qWait(200);
+        QVERIFY(m_window->grab().save(target));
     }
 
     // The main window after a real photo's reduction, for docs/main-window.png

@@ -23,3 +23,13 @@ snimkorez_add_test(preview_input_test
 target_compile_definitions(preview_input_test PRIVATE
   SNIMKOREZ_MODULE_DIR="${CMAKE_BINARY_DIR}")
 add_dependencies(preview_input_test CRDE2001 ISP2000)
+
+# The message modes with the sample files of data/messages.
+snimkorez_add_test(preview_message_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/preview_message_test.cpp
+  LIBRARIES snimkorez_preview
+  LABELS preview)
+target_compile_definitions(preview_message_test PRIVATE
+  SNIMKOREZ_MODULE_DIR="${CMAKE_BINARY_DIR}"
+  SNIMKOREZ_DATA="${PROJECT_SOURCE_DIR}/data/messages")
+add_dependencies(preview_message_test CRDE2001 ISP2000)

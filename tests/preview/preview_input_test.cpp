@@ -183,19 +183,29 @@ private Q_SLOTS:
             return qvariant_cast<QImage>(QGuiApplication::clipboard()->mimeData()->imageData())
                 .convertToFormat(QImage::Format_RGB888);
         };
+        // A key of none stands for the slot (what WM_COPY or WM_CUT ask).
         for (const auto& [key, modifiers] : {std::pair{Qt::Key_C, Qt::ControlModifier},
-                                              std::pair{Qt::Key_Insert, Qt::ControlModifier}}) {
+                                              std::pair{Qt::Key_Insert, Qt::ControlModifier},
+                                              std::pair{Qt::Key_unknown, Qt::NoModifier}}) {
             QGuiApplication::clipboard()->clear();
             Show(picture);
-            QTest::keyClick(m_control.get(), key, modifiers);
+            if (key == Qt::Key_unknown)
+                QVERIFY(QMetaObject::invokeMethod(m_control.get(), "Copy"));
+            else
+                QTest::keyClick(m_control.get(), key, modifiers);
             QCOMPARE(copied(), picture);
             const QByteArray bmp = QGuiApplication::clipboard()->mimeData()->data(QStringLiteral("image/bmp"));
             QCOMPARE(QImage::fromData(bmp, "BMP").convertToFormat(QImage::Format_RGB888), picture);
         }
         for (const auto& [key, modifiers] : {std::pair{Qt::Key_X, Qt::ControlModifier},
-                                              std::pair{Qt::Key_Delete, Qt::ShiftModifier}}) {
+                                              std::pair{Qt::Key_Delete, Qt::ShiftModifier},
+                                              std::pair{Qt::Key_unknown, Qt::NoModifier}}) {
+            QGuiApplication::clipboard()->clear();
             Show(picture);
-            QTest::keyClick(m_control.get(), key, modifiers);
+            if (key == Qt::Key_unknown)
+                QVERIFY(QMetaObject::invokeMethod(m_control.get(), "Cut"));
+            else
+                QTest::keyClick(m_control.get(), key, modifiers);
             QVERIFY(!m_control->Picture().HasGraphic());
             QCOMPARE(m_control->grab().toImage().pixel(150, 100) & 0xFFFFFF, 0u);
             QCOMPARE(copied(), picture);
@@ -205,6 +215,10 @@ private Q_SLOTS:
         QTest::mousePress(m_control.get(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 100));
         QTest::mouseMove(m_control.get(), QPoint(100, 60));
         QTest::mouseRelease(m_control.get(), Qt::LeftButton, Qt::NoModifier, QPoint(100, 60));
+        QCOMPARE(m_control->OriginX(), 50);
+        QGuiApplication::clipboard()->setImage(Marked(900, 700));
+        QVERIFY(QMetaObject::invokeMethod(m_control.get(), "Paste"));
+        QCOMPARE(m_control->Picture().Width(), 900);
         QCOMPARE(m_control->OriginX(), 50);
         QGuiApplication::clipboard()->setImage(Marked(900, 700));
         QTest::keyClick(m_control.get(), Qt::Key_Insert, Qt::ShiftModifier);
