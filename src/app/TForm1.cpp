@@ -14,7 +14,9 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QFrame>
 #include <QImageWriter>
 #include <QLabel>
@@ -23,6 +25,7 @@
 #include <QPushButton>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace app {
 
@@ -333,9 +336,22 @@ QString TForm1::SettingsPathFor(const QString& executablePath)
     return info.path() + u'/' + stem + QStringLiteral(".ini");
 }
 
+QString TForm1::SettingsFileFor(const QString& executablePath)
+{
+    const QString beside = SettingsPathFor(executablePath);
+    const QString folder = QFileInfo(beside).path();
+    if (::access(QFile::encodeName(folder).constData(), W_OK) == 0)
+        return beside;
+    // An installed program's folder (/usr/bin) is no place for settings.
+    const QString perUser =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/snimkorez");
+    QDir().mkpath(perUser);
+    return perUser + u'/' + QFileInfo(beside).fileName();
+}
+
 void TForm1::FormCreate(const QString& executablePath)
 {
-    m_settingsPath = SettingsPathFor(executablePath);
+    m_settingsPath = SettingsFileFor(executablePath);
     const platform::TIniFile settings(m_settingsPath);
     if (settings.ReadInteger(kWindowSection, QStringLiteral("Tag"), 0) == 1) {
         m_exitRequested = true;

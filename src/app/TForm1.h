@@ -60,6 +60,10 @@ public:
     // The executable's path with its extension replaced by ".ini" (appended
     // when the file name has none).
     [[nodiscard]] static QString SettingsPathFor(const QString& executablePath);
+    // That file when the program's folder can be written (a portable copy);
+    // else the same name in the per-user configuration folder's "snimkorez"
+    // (an installed program), which is made when missing.
+    [[nodiscard]] static QString SettingsFileFor(const QString& executablePath);
 
     [[nodiscard]] const QString& SettingsPath() const noexcept { return m_settingsPath; }
     // True when the settings file told the program to end before showing anything.
