@@ -339,10 +339,12 @@ QString TForm1::SettingsPathFor(const QString& executablePath)
 QString TForm1::SettingsFileFor(const QString& executablePath)
 {
     const QString beside = SettingsPathFor(executablePath);
-    const QString folder = QFileInfo(beside).path();
-    if (::access(QFile::encodeName(folder).constData(), W_OK) == 0)
+    const QString folder = QFileInfo(beside).absolutePath();
+    // An installed program's folder is no place for settings, even for root,
+    // who may write it.
+    const bool installed = folder.startsWith(QLatin1String("/usr/"));
+    if (!installed && ::access(QFile::encodeName(folder).constData(), W_OK) == 0)
         return beside;
-    // An installed program's folder (/usr/bin) is no place for settings.
     const QString perUser =
         QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/snimkorez");
     QDir().mkpath(perUser);

@@ -61,8 +61,8 @@ public:
     // when the file name has none).
     [[nodiscard]] static QString SettingsPathFor(const QString& executablePath);
     // That file when the program's folder can be written (a portable copy);
-    // else the same name in the per-user configuration folder's "snimkorez"
-    // (an installed program), which is made when missing.
+    // else, and always for a program installed under /usr, the same name in
+    // the per-user configuration folder's "snimkorez", made when missing.
     [[nodiscard]] static QString SettingsFileFor(const QString& executablePath);
 
     [[nodiscard]] const QString& SettingsPath() const noexcept { return m_settingsPath; }

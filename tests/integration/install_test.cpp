@@ -132,8 +132,10 @@ private Q_SLOTS:
         ::umount(QFile::encodeName(folder.path()).constData());
         QCOMPARE(file, QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                            QStringLiteral("/snimkorez/snimkorez.ini"));
-        // A writable folder keeps them beside the program, as a portable copy.
+        // A writable folder keeps them beside the program, as a portable copy;
+        // one under /usr never does, even for root.
         QCOMPARE(app::TForm1::SettingsFileFor(program), folder.filePath(QStringLiteral("snimkorez.ini")));
+        QCOMPARE(app::TForm1::SettingsFileFor(QStringLiteral("/usr/bin/snimkorez")), file);
 
         // The window writes there and the next one reads them back.
         imaging::DLL96V1::Initialize();
