@@ -13,7 +13,7 @@ MappedFile::~MappedFile()
         munmap(const_cast<uint8_t*>(m_data), m_size);
 }
 
-bool MappedFile::Open(const char* path)
+bool MappedFile::Open(const char* path, Use use)
 {
     if (!path)
         return false;
@@ -27,7 +27,7 @@ bool MappedFile::Open(const char* path)
     }
     m_size = static_cast<size_t>(st.st_size);
     if (m_size > 0) {
-        void* mapped = mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        void* mapped = mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | (use == Use::Whole ? MAP_POPULATE : 0), fd, 0);
         if (mapped == MAP_FAILED) {
             ::close(fd);
             m_size = 0;

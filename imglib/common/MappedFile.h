@@ -13,8 +13,11 @@ public:
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
 
-    // False when the file cannot be opened or mapped.
-    [[nodiscard]] bool Open(const char* path);
+    // False when the file cannot be opened or mapped. A decoder reads every
+    // byte and asks for them all to be read in at once (Use::Whole); a header
+    // query touches a few pages and should not read a 100 MB file for them.
+    enum class Use { Header, Whole };
+    [[nodiscard]] bool Open(const char* path, Use use = Use::Header);
     [[nodiscard]] const uint8_t* Data() const noexcept { return m_data; }
     [[nodiscard]] size_t Size() const noexcept { return m_size; }
 

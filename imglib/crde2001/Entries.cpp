@@ -35,7 +35,7 @@ int16_t ReadFile(const char* name, Decoder decode, int bits, int dither, HDIB* o
         return IL_ERR_ARGUMENT;
     *out = nullptr;
     imglib::MappedFile file;
-    if (!file.Open(name))
+    if (!file.Open(name, imglib::MappedFile::Use::Whole))
         return IL_ERR_OPEN;
     const Progress progress{control, callback};
     HDIB natural = nullptr;
