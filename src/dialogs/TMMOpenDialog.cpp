@@ -138,21 +138,21 @@ TMMOpenDialog::TMMOpenDialog(QWidget* parent) : QFileDialog(parent)
     setFileMode(QFileDialog::ExistingFile);
     setAcceptMode(QFileDialog::AcceptOpen);
 
-    m_previewArea = new QWidget(this);
-    m_previewArea->setObjectName(QStringLiteral("PreviewArea"));
-    m_previewArea->setFixedWidth(kPreviewWidth);
-    auto* column = new QVBoxLayout(m_previewArea);
+    auto* previewArea = new QWidget(this);
+    previewArea->setObjectName(QStringLiteral("PreviewArea"));
+    previewArea->setFixedWidth(kPreviewWidth);
+    auto* column = new QVBoxLayout(previewArea);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(5);
 
-    m_trackerPanel = Panel(QStringLiteral("TrackerPanel"), 1, m_previewArea);
-    m_trackerPanel->setFixedHeight(27);
-    auto* tracker = new QVBoxLayout(m_trackerPanel);
+    auto* trackerPanel = Panel(QStringLiteral("TrackerPanel"), 1, previewArea);
+    trackerPanel->setFixedHeight(27);
+    auto* tracker = new QVBoxLayout(trackerPanel);
     tracker->setContentsMargins(1, 1, 1, 1);
-    m_mediaPlayer = new TMIMediaPlayer(m_trackerPanel);
+    m_mediaPlayer = new TMIMediaPlayer(trackerPanel);
     m_mediaPlayer->hide();
     tracker->addWidget(m_mediaPlayer);
-    m_tifTrackPanel = Panel(QStringLiteral("TifTrackPanel"), 1, m_trackerPanel);
+    m_tifTrackPanel = Panel(QStringLiteral("TifTrackPanel"), 1, trackerPanel);
     m_tifTrackPanel->hide();
     tracker->addWidget(m_tifTrackPanel);
     for (int i = 0; i < 4; ++i) {
@@ -190,19 +190,19 @@ TMMOpenDialog::TMMOpenDialog(QWidget* parent) : QFileDialog(parent)
     m_pageLabel->setObjectName(QStringLiteral("PageLabel"));
     m_pageLabel->move(2, 5);
 
-    m_picturePanel = Panel(QStringLiteral("PicturePanel"), 4, m_previewArea);
-    auto* pictureLayout = new QVBoxLayout(m_picturePanel);
+    auto* picturePanel = Panel(QStringLiteral("PicturePanel"), 4, previewArea);
+    auto* pictureLayout = new QVBoxLayout(picturePanel);
     pictureLayout->setContentsMargins(4, 4, 4, 4);
-    m_paintPanel = Panel(QStringLiteral("PaintPanel"), 0, m_picturePanel);
-    m_paintPanel->setFrameShape(QFrame::StyledPanel);
-    m_paintPanel->setFrameShadow(QFrame::Sunken);
-    pictureLayout->addWidget(m_paintPanel);
-    auto* paint = new QGridLayout(m_paintPanel);
+    auto* paintPanel = Panel(QStringLiteral("PaintPanel"), 0, picturePanel);
+    paintPanel->setFrameShape(QFrame::StyledPanel);
+    paintPanel->setFrameShadow(QFrame::Sunken);
+    pictureLayout->addWidget(paintPanel);
+    auto* paint = new QGridLayout(paintPanel);
     paint->setContentsMargins(1, 1, 1, 1);
-    m_documentImage = new TDocumentImage(m_paintPanel);
+    m_documentImage = new TDocumentImage(paintPanel);
     m_documentImage->hide();
     paint->addWidget(m_documentImage, 0, 0);
-    m_multiMedia = new TPMultiMedia(m_paintPanel);
+    m_multiMedia = new TPMultiMedia(paintPanel);
     m_multiMedia->setObjectName(QStringLiteral("TMultiMedia"));
     m_multiMedia->hide();
     m_multiMedia->SetCenter(true);
@@ -220,12 +220,12 @@ TMMOpenDialog::TMMOpenDialog(QWidget* parent) : QFileDialog(parent)
     m_multiMedia->Loaded();
     paint->addWidget(m_multiMedia, 0, 0);
 
-    m_progressPanel = Panel(QStringLiteral("ProgressPanel"), 4, m_previewArea);
-    m_progressPanel->setFixedHeight(24);
-    auto* progress = new QHBoxLayout(m_progressPanel);
+    auto* progressPanel = Panel(QStringLiteral("ProgressPanel"), 4, previewArea);
+    progressPanel->setFixedHeight(24);
+    auto* progress = new QHBoxLayout(progressPanel);
     progress->setContentsMargins(0, 2, 0, 2);
     progress->setSpacing(6);
-    m_previewBtn = new QToolButton(m_progressPanel);
+    m_previewBtn = new QToolButton(progressPanel);
     m_previewBtn->setObjectName(QStringLiteral("PreviewBtn"));
     m_previewBtn->setText(QStringLiteral("P"));
     QFont bold = m_previewBtn->font();
@@ -234,18 +234,18 @@ TMMOpenDialog::TMMOpenDialog(QWidget* parent) : QFileDialog(parent)
     m_previewBtn->setFixedSize(20, 20);
     m_previewBtn->setCheckable(true);
     progress->addWidget(m_previewBtn);
-    m_progressBar = new QProgressBar(m_progressPanel);
+    m_progressBar = new QProgressBar(progressPanel);
     m_progressBar->setRange(0, 100);
     m_progressBar->setTextVisible(false);
     progress->addWidget(m_progressBar, 1);
 
-    column->addWidget(m_trackerPanel);
-    column->addWidget(m_picturePanel, 1);
-    column->addWidget(m_progressPanel);
+    column->addWidget(trackerPanel);
+    column->addWidget(picturePanel, 1);
+    column->addWidget(progressPanel);
 
     // To the right of the file list, over the dialog's whole height.
     if (auto* grid = qobject_cast<QGridLayout*>(layout()))
-        grid->addWidget(m_previewArea, 0, grid->columnCount(), grid->rowCount(), 1);
+        grid->addWidget(previewArea, 0, grid->columnCount(), grid->rowCount(), 1);
 
     m_multiMedia->OnProgress = [this](preview::TPMultiImage*, int16_t value, const QString&, bool& cancel) {
         Progress(value, cancel);
@@ -361,7 +361,6 @@ void TMMOpenDialog::DoSelectionChange(const QString& fileName)
         m_previewing = true;
         bool waiting = false;
         try {
-            m_busy = false;
             QString format;
             const QString extension = info.suffix().toUpper();
             if (extension != QLatin1String("AVI") && extension != QLatin1String("MOV") &&
@@ -417,7 +416,6 @@ void TMMOpenDialog::DoSelectionChange(const QString& fileName)
 
 void TMMOpenDialog::ShowTiffPage(int page)
 {
-    m_viewerReady = true;
     m_documentImage->ClearPages();
     m_documentImage->LoadPage(m_selected, page);
     m_documentImage->FitPage();
@@ -429,10 +427,8 @@ void TMMOpenDialog::Progress(int progress, bool& cancel)
     if (m_cancel)
         return;
     QCoreApplication::processEvents();
-    if (m_progressBar->value() != progress) {
+    if (m_progressBar->value() != progress)
         m_progressBar->setValue(progress);
-        m_busy = progress >= 1 && progress <= 97;
-    }
 }
 
 void TMMOpenDialog::PageInfo(int pages, int thisPage)

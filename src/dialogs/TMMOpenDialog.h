@@ -79,12 +79,7 @@ private:
 
     QString m_filter;
     QString m_selected;
-    QFrame* m_trackerPanel = nullptr;
     QFrame* m_tifTrackPanel = nullptr;
-    QFrame* m_picturePanel = nullptr;
-    QFrame* m_paintPanel = nullptr;
-    QFrame* m_progressPanel = nullptr;
-    QWidget* m_previewArea = nullptr;
     TMIMediaPlayer* m_mediaPlayer = nullptr;
     TDocumentImage* m_documentImage = nullptr;
     TPMultiMedia* m_multiMedia = nullptr;
@@ -93,8 +88,6 @@ private:
     QToolButton* m_pageButtons[4] = {};
     QLabel* m_pageLabel = nullptr;
     bool m_cancel = false;
-    bool m_busy = false;
-    bool m_viewerReady = false;
     // A selection that came while a preview was loading: shown when that one
     // has stopped, instead of a second load inside the first.
     bool m_previewing = false;

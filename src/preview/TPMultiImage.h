@@ -348,7 +348,6 @@ private:
     TFXMethod m_fxMethod = TFXMethod::FXNone;
     // Input state.
     bool m_panning = false;
-    bool m_leftDown = false;
     QPoint m_lastMouse;
     QCursor m_savedCursor;
     bool m_screenCursorSet = false;

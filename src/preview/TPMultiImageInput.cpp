@@ -229,7 +229,6 @@ void TPMultiImage::mousePressEvent(QMouseEvent* event)
     }
     if (event->button() != Qt::LeftButton)
         return;
-    m_leftDown = true;
     m_lastMouse = at;
     if (!PicturePans())
         return;
@@ -283,7 +282,6 @@ void TPMultiImage::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return;
     // Every left release ends a pan and puts both cursors back.
-    m_leftDown = false;
     m_lastMouse = at;
     m_panning = false;
     setCursor(m_savedCursor);

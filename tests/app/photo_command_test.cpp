@@ -10,8 +10,8 @@
 #include "browser/TWebHost.h"
 #include "dialogs/TMMOpenDialog.h"
 #include "dialogs/TPMultiMedia.h"
-#include "imaging/DLL96V1.h"
-#include "imaging/DllSP96.h"
+#include "ImagingModules.h"
+#include "TestFiles.h"
 #include "imaging/MessageHandler.h"
 #include "platform/TIniFile.h"
 #include "preview/TPMultiImage.h"
@@ -61,11 +61,7 @@ private:
     rlimit m_saved{};
 };
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testfiles::ReadAll;
 
 bool IsJpeg(const QString& path)
 {
@@ -78,6 +74,7 @@ class PhotoCommandTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<testfiles::ImagingModules> m_modules;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<TForm1> m_window;
     std::unique_ptr<app::TForm2> m_browser;
@@ -121,9 +118,7 @@ private Q_SLOTS:
 
     void init()
     {
-        imaging::DLL96V1::Initialize();
-        imaging::DllSP96::Initialize();
-        imaging::DLL96V1::SetDllDirectory(QStringLiteral(SNIMKOREZ_MODULE_DIR));
+        m_modules = std::make_unique<testfiles::ImagingModules>(QStringLiteral(SNIMKOREZ_MODULE_DIR));
         m_dir = std::make_unique<QTemporaryDir>();
         m_window = std::make_unique<TForm1>(m_dir->filePath(QStringLiteral("snimkorez")));
         m_browser = std::make_unique<app::TForm2>();
@@ -153,8 +148,7 @@ private Q_SLOTS:
         m_browser.reset();
         m_window.reset();
         m_dir.reset();
-        imaging::DllSP96::Finalize();
-        imaging::DLL96V1::Finalize();
+        m_modules.reset();
     }
 
     void controlsAsDefined()

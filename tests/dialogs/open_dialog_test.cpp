@@ -4,8 +4,7 @@
 #include "dialogs/TMIMediaPlayer.h"
 #include "dialogs/TMMOpenDialog.h"
 #include "dialogs/TPMultiMedia.h"
-#include "imaging/DLL96V1.h"
-#include "imaging/DllSP96.h"
+#include "ImagingModules.h"
 #include "imaging/MessageHandler.h"
 
 #include <QApplication>
@@ -57,6 +56,7 @@ class OpenDialogTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<testfiles::ImagingModules> m_modules;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<TMMOpenDialog> m_dialog;
     QList<int> m_progress;
@@ -81,9 +81,7 @@ private Q_SLOTS:
 
     void init()
     {
-        imaging::DLL96V1::Initialize();
-        imaging::DllSP96::Initialize();
-        imaging::DLL96V1::SetDllDirectory(QStringLiteral(SNIMKOREZ_MODULE_DIR));
+        m_modules = std::make_unique<testfiles::ImagingModules>(QStringLiteral(SNIMKOREZ_MODULE_DIR));
         m_dir = std::make_unique<QTemporaryDir>();
         m_dialog = std::make_unique<TMMOpenDialog>();
         m_dialog->setDirectory(m_dir->path());
@@ -98,8 +96,7 @@ private Q_SLOTS:
     {
         m_dialog.reset();
         m_dir.reset();
-        imaging::DllSP96::Finalize();
-        imaging::DLL96V1::Finalize();
+        m_modules.reset();
     }
 
     // Whole, centred on the button face, no scroll bars; the bar follows the

@@ -2,8 +2,7 @@
 // menu entry; the Debian package; and the settings of a program whose folder
 // cannot be written.
 #include "app/TForm1.h"
-#include "imaging/DLL96V1.h"
-#include "imaging/DllSP96.h"
+#include "ImagingModules.h"
 #include "platform/TIniFile.h"
 
 #include <QApplication>
@@ -138,9 +137,7 @@ private Q_SLOTS:
         QCOMPARE(app::TForm1::SettingsFileFor(QStringLiteral("/usr/bin/snimkorez")), file);
 
         // The window writes there and the next one reads them back.
-        imaging::DLL96V1::Initialize();
-        imaging::DllSP96::Initialize();
-        imaging::DLL96V1::SetDllDirectory(kBuild);
+        const testfiles::ImagingModules modules(kBuild);
         QVERIFY(::mount("tmpfs", QFile::encodeName(folder.path()).constData(), "tmpfs", MS_RDONLY, "size=64k") == 0);
         QFile::remove(file);
         {
@@ -154,8 +151,6 @@ private Q_SLOTS:
         QCOMPARE(platform::TIniFile(file).ReadInteger(QStringLiteral("Window"), QStringLiteral("Left"), -1), 123);
         QCOMPARE(again.x(), 123);
         QCOMPARE(again.y(), 45);
-        imaging::DllSP96::Finalize();
-        imaging::DLL96V1::Finalize();
     }
 };
 

@@ -1,8 +1,7 @@
 // The preview control's input: pan arithmetic and the band's corner on their
 // own, then the real control dragged with the mouse and driven by its
 // clipboard keys.
-#include "imaging/DLL96V1.h"
-#include "imaging/DllSP96.h"
+#include "ImagingModules.h"
 #include "imaging/TPicture.h"
 #include "preview/PreviewLayout.h"
 #include "preview/TPMultiImage.h"
@@ -38,6 +37,7 @@ class PreviewInputTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<testfiles::ImagingModules> m_modules;
     std::unique_ptr<TPMultiImage> m_control;
 
     void Show(const QImage& image)
@@ -50,9 +50,7 @@ private:
 private Q_SLOTS:
     void init()
     {
-        imaging::DLL96V1::Initialize();
-        imaging::DllSP96::Initialize();
-        imaging::DLL96V1::SetDllDirectory(QStringLiteral(SNIMKOREZ_MODULE_DIR));
+        m_modules = std::make_unique<testfiles::ImagingModules>(QStringLiteral(SNIMKOREZ_MODULE_DIR));
         m_control = std::make_unique<TPMultiImage>();
         m_control->SetBounds(0, 0, 300, 200);
         m_control->SetScrollbarWidth(16);
@@ -65,8 +63,7 @@ private Q_SLOTS:
     void cleanup()
     {
         m_control.reset();
-        imaging::DllSP96::Finalize();
-        imaging::DLL96V1::Finalize();
+        m_modules.reset();
     }
 
     void panArithmetic_data()

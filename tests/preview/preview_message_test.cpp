@@ -1,7 +1,6 @@
 // The message modes: the file formats, then a real control loading the
 // sample files by name and moving their text tick by tick.
-#include "imaging/DLL96V1.h"
-#include "imaging/DllSP96.h"
+#include "ImagingModules.h"
 #include "preview/MessageFile.h"
 #include "preview/TPMultiImage.h"
 
@@ -25,6 +24,7 @@ class PreviewMessageTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<testfiles::ImagingModules> m_modules;
     std::unique_ptr<TPMultiImage> m_control;
     QTemporaryDir m_dir;
 
@@ -46,9 +46,7 @@ private:
 private Q_SLOTS:
     void init()
     {
-        imaging::DLL96V1::Initialize();
-        imaging::DllSP96::Initialize();
-        imaging::DLL96V1::SetDllDirectory(QStringLiteral(SNIMKOREZ_MODULE_DIR));
+        m_modules = std::make_unique<testfiles::ImagingModules>(QStringLiteral(SNIMKOREZ_MODULE_DIR));
         m_control = std::make_unique<TPMultiImage>();
         m_control->SetBounds(0, 0, 400, 120);
         m_control->SetColor(Qt::green);
@@ -60,8 +58,7 @@ private Q_SLOTS:
     void cleanup()
     {
         m_control.reset();
-        imaging::DllSP96::Finalize();
-        imaging::DLL96V1::Finalize();
+        m_modules.reset();
     }
 
     void parsesEveryKey()

@@ -10,11 +10,10 @@
 // different pictures differ by their quantisation noise as well (0.987 on
 // the most textured photos here), which says nothing about the decoding. The
 // written files' own scores must agree within 0.004.
+#include "ImagingModules.h"
 #include "Ssim.h"
 #include "reduce/ResizeImage_Block.h"
 
-#include "imaging/DLL96V1.h"
-#include "imaging/DllSP96.h"
 #include "imaging/ILDibCls.h"
 #include "imaging/MessageHandler.h"
 #include "imaging/TBitmap.h"
@@ -32,12 +31,11 @@
 #include <QTest>
 
 #include <algorithm>
+#include <memory>
 #include <cmath>
 
 using quality::FromImage;
 using quality::Ssim;
-namespace DLL96V1 = imaging::DLL96V1;
-namespace DllSP96 = imaging::DllSP96;
 
 namespace {
 
@@ -104,20 +102,18 @@ class ReduceQualityTest : public QObject {
 
 private:
     QStringList m_messages;
+    std::unique_ptr<testfiles::ImagingModules> m_modules;
 
 private Q_SLOTS:
     void initTestCase()
     {
         imaging::SetMessageHandler([this](const QString& text) { m_messages << text; });
-        DLL96V1::Initialize();
-        DllSP96::Initialize();
-        DLL96V1::SetDllDirectory(QStringLiteral(SNIMKOREZ_PROGRAM_DIR));
+        m_modules = std::make_unique<testfiles::ImagingModules>(QStringLiteral(SNIMKOREZ_PROGRAM_DIR));
     }
 
     void cleanupTestCase()
     {
-        DLL96V1::Finalize();
-        DllSP96::Finalize();
+        m_modules.reset();
     }
 
     void writtenFilesAgainstReference()
