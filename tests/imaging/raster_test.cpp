@@ -1,6 +1,7 @@
 // The PNG, GIF and TIFF readers against pictures and expected pixels made by
 // an independent encoder (tests/data/make-raster), and against damaged and
 // hostile variants of those files made here.
+#include "Ppm.h"
 #include "TestFiles.h"
 #include "Convert.h"
 #include "Dib.h"
@@ -29,39 +30,17 @@ struct Rgb {
     QByteArray pixels;  // red, green, blue, top row first
 };
 
-// Binary PPM (P6) at 8 or 16 bits a sample; 16-bit samples are rounded to 8.
+// A reference picture (binary PPM) as red, green, blue rows.
 Rgb ReadPpm(const QString& path)
 {
-    const QByteArray bytes = ReadAll(path);
+    const QImage picture = testfiles::ReadPpm(path);
     Rgb image;
-    if (!bytes.startsWith("P6"))
+    if (picture.isNull())
         return image;
-    int fields[3] = {};
-    qsizetype at = 2;
-    for (int& field : fields) {
-        while (at < bytes.size() && QChar::isSpace(static_cast<uchar>(bytes[at])))
-            ++at;
-        const qsizetype start = at;
-        while (at < bytes.size() && bytes[at] >= '0' && bytes[at] <= '9')
-            ++at;
-        field = bytes.mid(start, at - start).toInt();
-    }
-    ++at;  // the single white space before the pixels
-    const int sampleBytes = fields[2] == 255 ? 1 : fields[2] == 65535 ? 2 : 0;
-    const qsizetype samples = qsizetype{3} * fields[0] * fields[1];
-    if (sampleBytes == 0 || bytes.size() - at != samples * sampleBytes)
-        return image;
-    image.width = fields[0];
-    image.height = fields[1];
-    if (sampleBytes == 1) {
-        image.pixels = bytes.mid(at);
-        return image;
-    }
-    image.pixels.resize(samples);
-    for (qsizetype i = 0; i < samples; ++i) {
-        const unsigned value = static_cast<uint8_t>(bytes[at + 2 * i]) << 8 | static_cast<uint8_t>(bytes[at + 2 * i + 1]);
-        image.pixels[i] = static_cast<char>((value * 255u + 32767u) / 65535u);
-    }
+    image.width = picture.width();
+    image.height = picture.height();
+    for (int y = 0; y < picture.height(); ++y)
+        image.pixels.append(reinterpret_cast<const char*>(picture.constScanLine(y)), qsizetype{3} * picture.width());
     return image;
 }
 
