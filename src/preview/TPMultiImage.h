@@ -294,6 +294,10 @@ private:
     void EndMessageMode(bool giveColorBack);
     void RenderStrip();
     // Loading helpers (TPMultiImageLoad.cpp).
+    // Runs a read; when it fails (raising, or reported and taken by the
+    // error handler) the picture is emptied and the load finished. True when
+    // it succeeded.
+    bool ReadOrEmpty(const std::function<bool()>& read);
     void InstallBitmap(imaging::TBitmap& bitmap, bool tiff);
     void FinishLoad();
     [[nodiscard]] QString AnnotationFileName() const;

@@ -296,34 +296,23 @@ void TPMultiImage::SetImageName(const QString& name)
     if (extension == QLatin1String(".THB") || extension == QLatin1String(".THJ") ||
         extension == QLatin1String(".RES")) {
         TBitmap bitmap;
-        bool read = false;
-        try {
+        const bool read = ReadOrEmpty([&] {
             if (extension == QLatin1String(".RES")) {
                 const QString path = ResourcePath(m_resourceModule, name);
-                read = LoadResourceBitmap(path, bitmap);
-                if (!read) {
-                    DLL96V1::RecordError(IL_ERR_OPEN);
-                    DLL96V1::SetErrorText(QStringLiteral("No bitmap resource ") + path);
-                }
-            } else {
-                ReadFileInfo(name);
-                const bool mono = m_fileInfo.bitsPerPixel < 4;
-                const Reader reader = extension == QLatin1String(".THB") ? Reader::Bmp : Reader::Jpeg;
-                read = ReadInto(reader, name, mono ? int16_t{1} : bits, dither, m_tiffPage,
-                                static_cast<int16_t>(m_pcdMode), this, bitmap);
+                if (LoadResourceBitmap(path, bitmap))
+                    return true;
+                DLL96V1::RecordError(IL_ERR_OPEN);
+                DLL96V1::SetErrorText(QStringLiteral("No bitmap resource ") + path);
+                return false;
             }
-            if (!read)
-                ReportLibError();
-        } catch (...) {
-            read = false;
-        }
-        // A failure that the error handler took without raising ends the
-        // same way: an empty bitmap is no picture to install.
-        if (!read) {
-            m_picture.Clear();
-            FinishLoad();
+            ReadFileInfo(name);
+            const bool mono = m_fileInfo.bitsPerPixel < 4;
+            const Reader reader = extension == QLatin1String(".THB") ? Reader::Bmp : Reader::Jpeg;
+            return ReadInto(reader, name, mono ? int16_t{1} : bits, dither, m_tiffPage,
+                            static_cast<int16_t>(m_pcdMode), this, bitmap);
+        });
+        if (!read)
             return;
-        }
         InstallBitmap(bitmap, false);
         return;
     }
@@ -338,8 +327,7 @@ void TPMultiImage::SetImageName(const QString& name)
             continue;
         const bool tiff = row.reader == Reader::Tif;
         TBitmap bitmap;
-        bool read = false;
-        try {
+        const bool read = ReadOrEmpty([&] {
             const bool mono = m_fileInfo.bitsPerPixel < row.monoThreshold;
             if (tiff) {
                 // Pages count from 0: the last one is the page count less one.
@@ -349,21 +337,33 @@ void TPMultiImage::SetImageName(const QString& name)
                 if (pages > 0 && m_tiffPage > pages - 1)
                     m_tiffPage = static_cast<int16_t>(pages - 1);
             }
-            read = ReadInto(row.reader, name, mono ? int16_t{1} : bits, dither, m_tiffPage,
+            return ReadInto(row.reader, name, mono ? int16_t{1} : bits, dither, m_tiffPage,
                             static_cast<int16_t>(m_pcdMode), this, bitmap);
-            if (!read)
-                ReportLibError();
-        } catch (...) {
-            read = false;
-        }
-        if (!read) {
-            m_picture.Clear();
-            FinishLoad();
+        });
+        if (!read)
             return;
-        }
         InstallBitmap(bitmap, tiff);
     }
     FinishLoad();
+}
+
+bool TPMultiImage::ReadOrEmpty(const std::function<bool()>& read)
+{
+    bool ok = false;
+    try {
+        ok = read();
+        if (!ok)
+            ReportLibError();
+    } catch (...) {
+        ok = false;
+    }
+    // A failure that the error handler took without raising ends the same
+    // way: an empty bitmap is no picture to install.
+    if (!ok) {
+        m_picture.Clear();
+        FinishLoad();
+    }
+    return ok;
 }
 
 void TPMultiImage::InstallBitmap(imaging::TBitmap& bitmap, bool tiff)
