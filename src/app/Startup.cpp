@@ -10,6 +10,8 @@
 #include "imaging/MessageHandler.h"
 #include "platform/FloatingPointEnvironment.h"
 
+#include <QTimer>
+
 #include <memory>
 
 namespace app {
@@ -28,8 +30,35 @@ int RunProgram(TApplication& application, const QString& executablePath,
             auto form2 = std::make_unique<TForm2>();
             form2->SetSelectorText([form = form1.get()] { return form->board()->Text(); });
             form1->SetBrowserWindow(form2.get());
+            // The main window is the program: closing it ends the program
+            // whatever other windows are open.
+            application.setQuitOnLastWindowClosed(false);
+            QObject::connect(form1.get(), &TForm1::Closed, &application, &QCoreApplication::quit);
             form1->show();
+            // The engine starts once the main window has been idle for a
+            // second (or at the first navigation, if that comes sooner), so
+            // the window does not wait for it and the first page does not
+            // either.
+            QTimer warmUp;
+            warmUp.setSingleShot(true);
+            warmUp.setInterval(1000);
+            QObject::connect(&warmUp, &QTimer::timeout, &application, [&] {
+                if (QApplication::activeModalWidget() || QApplication::activePopupWidget() || !form1->isVisible()) {
+                    warmUp.start();
+                    return;
+                }
+                try {
+                    form2->WebHost()->CreateControl();
+                } catch (const std::exception&) {
+                    // The first navigation reports it.
+                }
+            });
+            warmUp.start();
             exitCode = application.exec();
+            warmUp.stop();
+            // Pages and their windows go before the engine's profile.
+            form2.reset();
+            browser::TWebHost::ShutdownEngine();
         }
     } catch (const std::exception& error) {
         TApplication::ShowException(error);

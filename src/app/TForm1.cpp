@@ -10,6 +10,7 @@
 #include "preview/TPMultiImage.h"
 #include "reduce/ResizeImage_Block.h"
 
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -76,13 +77,30 @@ void WriteErrorBox(QWidget* parent, const QString& caption, const QString& text)
     box.exec();
 }
 
-QStringList UploadDialog(QWidget* parent, const QString& folder, const QString& preselected)
+QStringList UploadDialog(QWidget* parent, const TUploadChoice& choice)
 {
-    QFileDialog dialog(parent, QString(), folder);
+    QFileDialog dialog(parent, QString(), choice.folder);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    if (!preselected.isEmpty())
-        dialog.selectFile(preselected);
+    using Mode = browser::FileRequest::Mode;
+    switch (choice.mode) {
+    case Mode::OpenMultiple:
+        dialog.setFileMode(QFileDialog::ExistingFiles);
+        break;
+    case Mode::Folder:
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        break;
+    case Mode::Save:
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        break;
+    case Mode::Open:
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        break;
+    }
+    if (choice.mode != Mode::Folder)
+        dialog.setNameFilters(choice.nameFilters);
+    for (const QString& file : choice.preselected)
+        dialog.selectFile(file);
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
 }
 
@@ -150,9 +168,9 @@ void TForm1::SetBrowserWindow(TForm2* window)
         return;
     // The posting page's file chooser opens where the reduced photo is,
     // with it chosen.
-    window->WebHost()->OnChooseFiles = [this](const QStringList&) {
-        const QString folder = m_lastReduced.isEmpty() ? QString() : QFileInfo(m_lastReduced).absolutePath();
-        return m_seam.chooseUpload(m_browser, folder, m_lastReduced);
+    window->WebHost()->OnChooseFiles = [this](const browser::FileRequest& request) {
+        const QString opened = m_openDialog ? m_openDialog->directory().absolutePath() : QString();
+        return m_seam.chooseUpload(m_browser, UploadChoiceFor(request, m_lastReduced, opened));
     };
 }
 
@@ -223,6 +241,13 @@ void TForm1::RunPhotoCommand(const std::optional<QString>& photo)
         m_board->SetText(boards::DefaultBoardHost());
     }
     WriteSettings();
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    QWidget::closeEvent(event);
+    if (event->isAccepted())
+        Q_EMIT Closed();
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event)

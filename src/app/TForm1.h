@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UploadChoice.h"
+
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -31,8 +33,8 @@ struct TPhotoCommandSeam {
     std::function<std::optional<QString>(QWidget* parent)> savePicture;
     // The posting address handed to the browser window.
     std::function<void(const QString& address)> navigate;
-    // The upload helper's file chooser: folder, the photo preselected in it.
-    std::function<QStringList(QWidget* parent, const QString& folder, const QString& preselected)> chooseUpload;
+    // The upload helper's file chooser: the chosen files, empty when cancelled.
+    std::function<QStringList(QWidget* parent, const TUploadChoice& choice)> chooseUpload;
 };
 
 // The open dialog's filter as the window defines it: "description|pattern;…|…".
@@ -95,7 +97,12 @@ public:
     // The last photo this window wrote, for the upload helper.
     [[nodiscard]] const QString& LastReducedPhoto() const noexcept { return m_lastReduced; }
 
+Q_SIGNALS:
+    // The window was closed (by the window manager, Alt+F4, the system menu).
+    void Closed();
+
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 

@@ -5,19 +5,23 @@
 #include "platform/FloatingPointEnvironment.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
+#include <QOpenGLContext>
+#include <QStandardPaths>
 #include <QUrl>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineScript>
-#include <QWebEngineScriptCollection>
-#include <QWebEngineSettings>
-#include <QWebEngineUrlRequestInfo>
-#include <QWebEngineUrlRequestInterceptor>
+#include <QVBoxLayout>
 
 #include <cfenv>
 #include <cstdio>
+#include <dlfcn.h>
 #include <unistd.h>
+
+// Qt's own: the context every OpenGL context of the program shares with.
+QOpenGLContext* qt_gl_global_share_context();
+void qt_gl_set_global_share_context(QOpenGLContext* context);
 
 namespace browser {
 
@@ -42,123 +46,87 @@ const platform::FloatingPointEnvironment& StartEnvironment()
 }
 [[maybe_unused]] const platform::FloatingPointEnvironment& g_savedAtLoad = StartEnvironment();
 
-// The engine tells of no frame's completion, so each frame tells of its own
-// through the console, from a script world the page cannot see.
-const QString kFrameMark = QStringLiteral("\x01snimkorez-frame-complete ");
+struct EngineModule {
+    void* handle = nullptr;
+    CreateControlEntry create = nullptr;
+    ShutdownEntry shutdown = nullptr;
+    QString error;
+};
 
-QWebEngineScript FrameCompletionScript()
+EngineModule& Engine()
 {
-    QWebEngineScript script;
-    script.setName(QStringLiteral("snimkorez-frame-complete"));
-    script.setInjectionPoint(QWebEngineScript::DocumentReady);
-    script.setWorldId(QWebEngineScript::ApplicationWorld);
-    script.setRunsOnSubFrames(true);
-    script.setSourceCode(QStringLiteral(
-        "if (window !== window.top) {"
-        "  const tell = () => console.log('\\x01snimkorez-frame-complete ' + location.href);"
-        "  if (document.readyState === 'complete') tell();"
-        "  else window.addEventListener('load', tell);"
-        "}"));
-    return script;
+    static EngineModule module;
+    return module;
 }
+
+// Loads the web engine module once: beside the program first, then by the
+// loader's own search (an installed program's run path, LD_LIBRARY_PATH).
+EngineModule& LoadEngine()
+{
+    EngineModule& module = Engine();
+    if (module.create || !module.error.isEmpty())
+        return module;
+    // The engine draws through OpenGL contexts that share with one context
+    // the application makes when asked to before it starts; made here instead,
+    // the main window does not wait for it at start-up.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) && !qt_gl_global_share_context()) {
+        auto* context = new QOpenGLContext;
+        context->create();
+        qt_gl_set_global_share_context(context);
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    }
+    char self[4096] = {};
+    QString beside;
+    if (readlink("/proc/self/exe", self, sizeof self - 1) > 0)
+        beside = QFileInfo(QFile::decodeName(self)).absolutePath() + u'/' + QLatin1String(kModuleName);
+    module.handle = dlopen(QFile::encodeName(beside).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!module.handle)
+        module.handle = dlopen(kModuleName, RTLD_NOW | RTLD_LOCAL);
+    if (module.handle) {
+        module.create = reinterpret_cast<CreateControlEntry>(dlsym(module.handle, kCreateEntry));
+        module.shutdown = reinterpret_cast<ShutdownEntry>(dlsym(module.handle, kShutdownEntry));
+    }
+    if (!module.create || !module.shutdown) {
+        const char* reason = dlerror();
+        module.create = nullptr;
+        module.error = QStringLiteral("Не удалось запустить браузер: модуль %1 не загружен (%2)")
+                           .arg(QLatin1String(kModuleName), QString::fromLocal8Bit(reason ? reason : "нет точки входа"));
+    }
+    return module;
+}
+
+// A page's new window: a plain host of its own, captioned with the page's
+// title; closing it destroys it.
+class TBrowserPopup : public QWidget {
+public:
+    explicit TBrowserPopup(TWebHost* opener) : QWidget(opener, Qt::Window)
+    {
+        setAttribute(Qt::WA_DeleteOnClose);
+        setWindowTitle(opener->window()->windowTitle());
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        host = new TWebHost(this);
+        layout->addWidget(host);
+        host->OnTitleChange = [this](TWebHost*, const QString& title) {
+            if (!title.isEmpty())
+                setWindowTitle(title);
+        };
+        host->OnChooseFiles = opener->OnChooseFiles;
+        host->OnChooseDownload = opener->OnChooseDownload;
+        host->SetUserAgent(opener->UserAgent());
+        resize(opener->window()->size());
+        move(opener->window()->pos() + QPoint(32, 32));
+    }
+    TWebHost* host = nullptr;
+};
 
 }  // namespace
 
-// Requests the download options keep from the network.
-class RequestFilter : public QWebEngineUrlRequestInterceptor {
-public:
-    using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
-    TDownloadControlOptions options;
-
-    void interceptRequest(QWebEngineUrlRequestInfo& info) override
-    {
-        const auto has = [this](TDownloadControlOption option) { return options.count(option) != 0; };
-        const auto type = info.resourceType();
-        if (!has(TDownloadControlOption::DLCTL_DLIMAGES) && (type == QWebEngineUrlRequestInfo::ResourceTypeImage ||
-                                                            type == QWebEngineUrlRequestInfo::ResourceTypeFavicon))
-            info.block(true);
-        if (has(TDownloadControlOption::DLCTL_NO_FRAMEDOWNLOAD) &&
-            type == QWebEngineUrlRequestInfo::ResourceTypeSubFrame)
-            info.block(true);
-        if (has(TDownloadControlOption::DLCTL_NO_SCRIPTS) && type == QWebEngineUrlRequestInfo::ResourceTypeScript)
-            info.block(true);
-        const QString scheme = info.requestUrl().scheme();
-        if ((has(TDownloadControlOption::DLCTL_OFFLINE) || has(TDownloadControlOption::DLCTL_FORCEOFFLINE)) &&
-            (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
-            info.block(true);
-        if (has(TDownloadControlOption::DLCTL_PRAGMA_NO_CACHE) || has(TDownloadControlOption::DLCTL_RESYNCHRONIZE)) {
-            info.setHttpHeader("Cache-Control", "no-cache");
-            info.setHttpHeader("Pragma", "no-cache");
-        }
-    }
-};
-
-class WebHostPage : public QWebEnginePage {
-public:
-    WebHostPage(QWebEngineProfile* profile, TWebHost* host) : QWebEnginePage(profile, host), m_host(host) {}
-    bool silent = false;
-
-protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
-    {
-        return m_host->BeforeNavigate(url, static_cast<int>(type), isMainFrame);
-    }
-
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
-                                  const QString& source) override
-    {
-        if (message.startsWith(kFrameMark)) {
-            m_host->FrameComplete(QUrl(message.mid(kFrameMark.size())));
-            return;
-        }
-        QWebEnginePage::javaScriptConsoleMessage(level, message, line, source);
-    }
-
-    QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
-                            const QStringList& acceptedMimeTypes) override
-    {
-        if (!m_host->OnChooseFiles)
-            return QWebEnginePage::chooseFiles(mode, oldFiles, acceptedMimeTypes);
-        QStringList files;
-        m_host->Dispatch([&] { files = m_host->OnChooseFiles(oldFiles); });
-        return mode == FileSelectOpen && files.size() > 1 ? files.mid(0, 1) : files;
-    }
-
-    // Silent mode: the page's dialogs are answered without being shown.
-    void javaScriptAlert(const QUrl& origin, const QString& message) override
-    {
-        if (!silent)
-            QWebEnginePage::javaScriptAlert(origin, message);
-    }
-    bool javaScriptConfirm(const QUrl& origin, const QString& message) override
-    {
-        return silent ? false : QWebEnginePage::javaScriptConfirm(origin, message);
-    }
-    bool javaScriptPrompt(const QUrl& origin, const QString& message, const QString& value, QString* result) override
-    {
-        return silent ? false : QWebEnginePage::javaScriptPrompt(origin, message, value, result);
-    }
-
-private:
-    TWebHost* m_host;
-};
-
-TWebHost::TWebHost(QWidget* parent) : QWebEngineView(parent)
+TWebHost::TWebHost(QWidget* parent) : QWidget(parent)
 {
     SetFpExceptions(true);
-    m_page = new WebHostPage(QWebEngineProfile::defaultProfile(), this);
-    m_requests = new RequestFilter(this);
-    m_page->setUrlRequestInterceptor(m_requests);
-    m_page->scripts().insert(FrameCompletionScript());
-    setPage(m_page);
-    // The engine reports percentages.
-    connect(m_page, &QWebEnginePage::loadProgress, this, [this](int progress) { ProgressChange(progress, 100); });
-    connect(m_page, &QWebEnginePage::loadFinished, this, [this](bool) {
-        Dispatch([&] {
-            if (OnDocumentComplete)
-                OnDocumentComplete(this, m_page, QVariant(m_page->url().toString()));
-        });
-    });
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
     SetDownloadOptions({TDownloadControlOption::DLCTL_DLIMAGES, TDownloadControlOption::DLCTL_VIDEOS,
                         TDownloadControlOption::DLCTL_BGSOUNDS});
     SetUserInterfaceOptions({});
@@ -171,10 +139,48 @@ TWebHost::~TWebHost()
         qApp->removeEventFilter(this);
         DeleteUserAgentToken(m_tokenAgent);
     }
-    // The page goes before the view it is shown in.
-    setPage(nullptr);
-    delete m_page;
+    // New windows first: their pages belong to the engine as much as ours.
+    const QObjectList kids = children();
+    for (QObject* child : kids)
+        if (auto* popup = dynamic_cast<TBrowserPopup*>(child))
+            delete popup;
+    m_control.reset();
     StartEnvironment().Restore();
+}
+
+void TWebHost::CreateControl()
+{
+    if (m_control)
+        return;
+    EngineModule& engine = LoadEngine();
+    if (!engine.create)
+        throw platform::Exception(engine.error);
+    m_control.reset(engine.create(this, this));
+    if (!m_control)
+        throw platform::Exception(QStringLiteral("Не удалось запустить браузер"));
+    layout()->addWidget(m_control->Widget());
+    setFocusProxy(m_control->Widget());
+    ApplyOptions();
+    if (!m_userAgent.isEmpty())
+        m_control->SetUserAgent(m_userAgent);
+}
+
+QWidget* TWebHost::ControlWidget()
+{
+    CreateControl();
+    return m_control->Widget();
+}
+
+QObject* TWebHost::Document()
+{
+    CreateControl();
+    return m_control->Document();
+}
+
+void TWebHost::ShutdownEngine()
+{
+    if (Engine().shutdown)
+        Engine().shutdown();
 }
 
 void TWebHost::Navigate(const QString& url)
@@ -182,41 +188,46 @@ void TWebHost::Navigate(const QString& url)
     const QUrl address(url, QUrl::StrictMode);
     if (url.isEmpty() || !address.isValid() || address.scheme().isEmpty())
         throw platform::Exception(QStringLiteral("Недопустимый адрес: ") + url);
-    m_page->load(address);
+    CreateControl();
+    m_control->Navigate(address);
 }
 
 void TWebHost::SetDownloadOptions(const TDownloadControlOptions& options)
 {
     m_downloadOptions = options;
     m_downloadControl = DownloadControlValue(options);
-    ApplyDownloadOptions();
+    ApplyOptions();
 }
 
 void TWebHost::SetUserInterfaceOptions(const TUserInterfaceOptions& options)
 {
     m_interfaceOptions = options;
     m_interfaceFlags = UserInterfaceValue(options);
-    settings()->setAttribute(QWebEngineSettings::ShowScrollBars,
-                             options.count(TUserInterfaceOption::SCROLL_NO) == 0);
+    ApplyOptions();
 }
 
-// The engine reads the value at once: every member that has a meaning here
-// is mapped onto its settings or onto the request filter.
-void TWebHost::ApplyDownloadOptions()
+// The control reads the values at once: every member that has a meaning
+// here is mapped onto the engine's settings or its request filter.
+void TWebHost::ApplyOptions()
 {
+    if (!m_control)
+        return;
     const auto has = [this](TDownloadControlOption option) { return m_downloadOptions.count(option) != 0; };
-    QWebEngineSettings* engine = settings();
-    engine->setAttribute(QWebEngineSettings::AutoLoadImages, has(TDownloadControlOption::DLCTL_DLIMAGES));
-    engine->setAttribute(QWebEngineSettings::JavascriptEnabled, !has(TDownloadControlOption::DLCTL_NO_SCRIPTS));
-    engine->setAttribute(QWebEngineSettings::PluginsEnabled,
-                         !has(TDownloadControlOption::DLCTL_NO_JAVA) &&
-                             !has(TDownloadControlOption::DLCTL_NO_RUNACTIVEXCTLS) &&
-                             !has(TDownloadControlOption::DLCTL_NO_DLACTIVEXCTLS));
-    engine->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, !has(TDownloadControlOption::DLCTL_VIDEOS));
-    engine->setAttribute(QWebEngineSettings::ErrorPageEnabled, !has(TDownloadControlOption::DLCTL_SILENT));
-    m_page->setAudioMuted(!has(TDownloadControlOption::DLCTL_BGSOUNDS));
-    m_page->silent = has(TDownloadControlOption::DLCTL_SILENT);
-    m_requests->options = m_downloadOptions;
+    EngineOptions options;
+    options.images = has(TDownloadControlOption::DLCTL_DLIMAGES);
+    options.scripts = !has(TDownloadControlOption::DLCTL_NO_SCRIPTS);
+    options.plugins = !has(TDownloadControlOption::DLCTL_NO_JAVA) &&
+                      !has(TDownloadControlOption::DLCTL_NO_RUNACTIVEXCTLS) &&
+                      !has(TDownloadControlOption::DLCTL_NO_DLACTIVEXCTLS);
+    options.autoplay = has(TDownloadControlOption::DLCTL_VIDEOS);
+    options.audio = has(TDownloadControlOption::DLCTL_BGSOUNDS);
+    options.silent = has(TDownloadControlOption::DLCTL_SILENT);
+    options.offline = has(TDownloadControlOption::DLCTL_OFFLINE) || has(TDownloadControlOption::DLCTL_FORCEOFFLINE);
+    options.frames = !has(TDownloadControlOption::DLCTL_NO_FRAMEDOWNLOAD);
+    options.noCache =
+        has(TDownloadControlOption::DLCTL_PRAGMA_NO_CACHE) || has(TDownloadControlOption::DLCTL_RESYNCHRONIZE);
+    options.scrollBars = m_interfaceOptions.count(TUserInterfaceOption::SCROLL_NO) == 0;
+    m_control->SetOptions(options);
 }
 
 QVariant TWebHost::AmbientProperty(int32_t dispid) const
@@ -237,10 +248,9 @@ void TWebHost::SetFpExceptions(bool exceptions)
 
 void TWebHost::SetUserAgent(const QString& agent)
 {
-    static const QString engineAgent = QWebEngineProfile::defaultProfile()->httpUserAgent();
     m_userAgent = agent;
-    QWebEngineProfile::defaultProfile()->setHttpUserAgent(agent.isEmpty() ? engineAgent
-                                                                          : engineAgent + QLatin1Char(' ') + agent);
+    if (m_control)
+        m_control->SetUserAgent(agent);
 }
 
 void TWebHost::Loaded()
@@ -278,7 +288,7 @@ bool TWebHost::BeforeNavigate(const QUrl& url, int type, bool mainFrame)
     bool cancel = false;
     Dispatch([&] {
         if (OnBeforeNavigate2)
-            OnBeforeNavigate2(this, m_page, QVariant(url.toString()), QVariant(type),
+            OnBeforeNavigate2(this, Document(), QVariant(url.toString()), QVariant(type),
                               mainFrame ? QVariant() : QVariant(QStringLiteral("frame")), QVariant(), QVariant(),
                               cancel);
     });
@@ -293,12 +303,70 @@ void TWebHost::ProgressChange(int32_t progress, int32_t progressMax)
     });
 }
 
-void TWebHost::FrameComplete(const QUrl& url)
+void TWebHost::DocumentComplete(const QUrl& url, bool)
 {
     Dispatch([&] {
         if (OnDocumentComplete)
-            OnDocumentComplete(this, m_page, QVariant(url.toString()));
+            OnDocumentComplete(this, Document(), QVariant(url.toString()));
     });
+}
+
+void TWebHost::TitleChange(const QString& title)
+{
+    Dispatch([&] {
+        if (OnTitleChange)
+            OnTitleChange(this, title);
+    });
+}
+
+QStringList TWebHost::ChooseFiles(const FileRequest& request)
+{
+    QStringList files;
+    Dispatch([&] {
+        if (OnChooseFiles) {
+            files = OnChooseFiles(request);
+            return;
+        }
+        QFileDialog dialog(window(), QString(), QDir::homePath());
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setFileMode(request.mode == FileRequest::Mode::OpenMultiple ? QFileDialog::ExistingFiles
+                           : request.mode == FileRequest::Mode::Folder     ? QFileDialog::Directory
+                           : request.mode == FileRequest::Mode::Save       ? QFileDialog::AnyFile
+                                                                           : QFileDialog::ExistingFile);
+        if (dialog.exec() == QDialog::Accepted)
+            files = dialog.selectedFiles();
+    });
+    return files;
+}
+
+QString TWebHost::ChooseDownload(const QString& suggested)
+{
+    QString path;
+    Dispatch([&] {
+        if (OnChooseDownload) {
+            path = OnChooseDownload(suggested);
+            return;
+        }
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        QFileDialog dialog(window(), QStringLiteral("Сохранить файл"), folder + u'/' + suggested);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().first();
+    });
+    return path;
+}
+
+WebControl* TWebHost::NewWindow()
+{
+    WebControl* control = nullptr;
+    Dispatch([&] {
+        auto* popup = new TBrowserPopup(this);
+        popup->host->CreateControl();
+        popup->show();
+        control = popup->host->m_control.get();
+    });
+    return control;
 }
 
 // Key messages for the page: Backspace, Enter and the arrow keys Left and
@@ -335,7 +403,7 @@ bool TWebHost::eventFilter(QObject* watched, QEvent* event)
             }
         }
     }
-    return QWebEngineView::eventFilter(watched, event);
+    return QWidget::eventFilter(watched, event);
 }
 
 void PrepareEngine()
@@ -346,7 +414,6 @@ void PrepareEngine()
                    "иначе Chromium не запускается\n",
                    stderr);
     }
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
 }  // namespace browser

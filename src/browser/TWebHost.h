@@ -1,20 +1,17 @@
 #pragma once
 
 #include "HostOptions.h"
+#include "WebControl.h"
 
 #include <QStringList>
 #include <QVariant>
-#include <QWebEngineView>
+#include <QWidget>
 
 #include <exception>
 #include <functional>
-
-class QWebEngineProfile;
+#include <memory>
 
 namespace browser {
-
-class WebHostPage;
-class RequestFilter;
 
 // Printing settings: kept, not used at run time.
 struct TPrintOptions {
@@ -25,15 +22,34 @@ struct TPrintOptions {
 // The control that puts the web engine into the browser window: tells it what
 // to download, answers its questions about the host, routes keystrokes, and
 // hands its navigation, progress and completion events to the window.
-class TWebHost : public QWebEngineView {
+//
+// The engine's control is made on first need (CreateControl, or the first
+// Navigate), from the web engine module; until then the host is an empty
+// widget and the engine has not started. A page's request for a new window
+// opens one of its own with a plain host of the same profile.
+class TWebHost : public QWidget, private WebControlSite {
     Q_OBJECT
 
 public:
     explicit TWebHost(QWidget* parent = nullptr);
     ~TWebHost() override;
 
-    // Opens the address; a refused address raises platform::Exception.
+    // Opens the address, making the control when needed; a refused address,
+    // or an engine that cannot start, raises platform::Exception.
     void Navigate(const QString& url);
+
+    // Makes the control now. Raises platform::Exception when the engine
+    // cannot start.
+    void CreateControl();
+    [[nodiscard]] bool HasControl() const noexcept { return m_control != nullptr; }
+    // The control's widget and its page (a QWebEngineView and its
+    // QWebEnginePage); made when needed.
+    [[nodiscard]] QWidget* ControlWidget();
+    [[nodiscard]] QObject* Document();
+
+    // After the last host is gone: the profile's files flushed, the engine
+    // released. Nothing when the engine never started.
+    static void ShutdownEngine();
 
     // Events. `pDisp` is the page; `url` the address; the other variants are
     // left empty (the engine does not report them). Setting `cancel` refuses
@@ -44,9 +60,13 @@ public:
         OnBeforeNavigate2;
     std::function<void(TWebHost* sender, int32_t progress, int32_t progressMax)> OnProgressChange;
     std::function<void(TWebHost* sender, QObject* pDisp, const QVariant& url)> OnDocumentComplete;
-    // A page's file input asks for files: the answer, or the engine's own
-    // chooser when not set.
-    std::function<QStringList(const QStringList& oldFiles)> OnChooseFiles;
+    std::function<void(TWebHost* sender, const QString& text)> OnTitleChange;
+    // A page's file input asks for files: the chosen ones (empty when
+    // cancelled). Unset: a plain file dialog in the home folder.
+    std::function<QStringList(const FileRequest& request)> OnChooseFiles;
+    // Where to save a download (its suggested file name given); empty
+    // cancels it. Unset: a save dialog in the user's download folder.
+    std::function<QString(const QString& suggested)> OnChooseDownload;
 
     [[nodiscard]] const TDownloadControlOptions& DownloadOptions() const noexcept { return m_downloadOptions; }
     void SetDownloadOptions(const TDownloadControlOptions& options);
@@ -78,7 +98,7 @@ public:
 
     // Fire the events as the engine's reports do, through the same guard: an
     // exception inside a handler goes to the error display.
-    void ProgressChange(int32_t progress, int32_t progressMax);
+    void ProgressChange(int32_t progress, int32_t progressMax) override;
 
     // After the window has applied its settings: keystroke routing on, the
     // user-agent token written.
@@ -89,15 +109,19 @@ public:
     static void SetErrorDisplay(std::function<void(const std::exception&)> display);
 
 private:
-    friend class WebHostPage;
-    bool BeforeNavigate(const QUrl& url, int type, bool mainFrame);
-    void FrameComplete(const QUrl& url);
+    // The control's site.
+    bool BeforeNavigate(const QUrl& url, int type, bool mainFrame) override;
+    void DocumentComplete(const QUrl& url, bool frame) override;
+    void TitleChange(const QString& title) override;
+    QStringList ChooseFiles(const FileRequest& request) override;
+    QString ChooseDownload(const QString& suggested) override;
+    WebControl* NewWindow() override;
+
     void Dispatch(const std::function<void()>& handler);
-    void ApplyDownloadOptions();
+    void ApplyOptions();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-    WebHostPage* m_page = nullptr;
-    RequestFilter* m_requests = nullptr;
+    std::unique_ptr<WebControl> m_control;
     TDownloadControlOptions m_downloadOptions;
     TUserInterfaceOptions m_interfaceOptions;
     uint32_t m_downloadControl = 0;
@@ -113,8 +137,7 @@ private:
 };
 
 // Before the application object: Chromium refuses to start as root with its
-// sandbox, so it is turned off then (and said on stderr); the engine also
-// wants shared OpenGL contexts set this early.
+// sandbox, so it is turned off then (and said on stderr).
 void PrepareEngine();
 
 }  // namespace browser

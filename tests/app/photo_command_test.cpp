@@ -29,6 +29,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QWebEnginePage>
 
@@ -461,45 +463,90 @@ private Q_SLOTS:
     }
 
     // The posting page's file input opens where the reduced photo is, with
-    // it chosen.
+    // it chosen, taking several pictures when the input does.
     void uploadHelper()
     {
         m_chosen = Source(QStringLiteral("IMG_1.JPG"));
         m_window->submitClick();
-        QString folder, preselected;
+        app::TUploadChoice asked;
+        bool called = false;
         app::TPhotoCommandSeam seam = m_window->Seam();
-        seam.chooseUpload = [&](QWidget*, const QString& f, const QString& p) {
-            folder = f;
-            preselected = p;
-            return QStringList{p};
+        seam.chooseUpload = [&](QWidget*, const app::TUploadChoice& choice) {
+            asked = choice;
+            called = true;
+            return choice.preselected;
         };
         m_window->SetSeam(seam);
         // A posting page's file input, clicked as a seller would.
         browser::TWebHost* host = m_browser->WebHost();
+        auto* page = qobject_cast<QWebEnginePage*>(host->Document());
         bool loaded = false;
-        connect(host->page(), &QWebEnginePage::loadFinished, this, [&] { loaded = true; });
-        host->setHtml(QStringLiteral("<input type='file' id='photo' "
+        connect(page, &QWebEnginePage::loadFinished, this, [&] { loaded = true; });
+        page->setHtml(QStringLiteral("<input type='file' id='photo' accept='image/jpeg,.png' multiple "
                                      "style='position:absolute;left:0;top:0;width:300px;height:60px'>"));
         QTRY_VERIFY_WITH_TIMEOUT(loaded, 30000);
-        QTRY_VERIFY(host->focusProxy() != nullptr);
+        QWidget* view = host->ControlWidget();
+        QTRY_VERIFY(view->focusProxy() != nullptr);
         QTest::qWait(300);
-        QTest::mouseClick(host->focusProxy(), Qt::LeftButton, Qt::NoModifier, QPoint(40, 30));
-        QTRY_COMPARE_WITH_TIMEOUT(preselected, m_dir->path() + QStringLiteral("//IMG_1_Resize728px.jpg"), 10000);
-        QCOMPARE(folder, m_dir->path());
+        QTest::mouseClick(view->focusProxy(), Qt::LeftButton, Qt::NoModifier, QPoint(40, 30));
+        QTRY_VERIFY_WITH_TIMEOUT(called, 10000);
+        QCOMPARE(asked.preselected, QStringList{m_dir->path() + QStringLiteral("//IMG_1_Resize728px.jpg")});
+        QCOMPARE(asked.folder, m_dir->path());
+        QCOMPARE(asked.mode, browser::FileRequest::Mode::OpenMultiple);
+        QVERIFY2(asked.nameFilters.size() == 2 && asked.nameFilters[0].contains(QLatin1String("[Jj][Pp][Gg]")) &&
+                     asked.nameFilters[0].contains(QLatin1String("[Pp][Nn][Gg]")),
+                 qPrintable(asked.nameFilters.join(u'|')));
         QString chosen;
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 bool done = false;
-                host->page()->runJavaScript(QStringLiteral("var f = document.getElementById('photo').files;"
-                                                           "f.length ? f[0].name : ''"),
-                                            [&](const QVariant& result) {
-                                                chosen = result.toString();
-                                                done = true;
-                                            });
+                page->runJavaScript(QStringLiteral("var f = document.getElementById('photo').files;"
+                                                   "f.length ? f[0].name : ''"),
+                                    [&](const QVariant& result) {
+                                        chosen = result.toString();
+                                        done = true;
+                                    });
                 return QTest::qWaitFor([&] { return done; }, 5000) && !chosen.isEmpty();
             }(),
             10000);
         QCOMPARE(chosen, QStringLiteral("IMG_1_Resize728px.jpg"));
+    }
+
+    // Where the upload dialog opens and what it offers, before any photo
+    // was reduced and for inputs that want no pictures.
+    void uploadChoiceRules()
+    {
+        using Mode = browser::FileRequest::Mode;
+        // A home of the test's own, without a pictures folder at first.
+        const QByteArray realHome = qgetenv("HOME");
+        QTemporaryDir home;
+        qputenv("HOME", home.path().toLocal8Bit());
+        const auto restore = qScopeGuard([&] { qputenv("HOME", realHome); });
+        const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+        QVERIFY(pictures.startsWith(home.path()));
+        browser::FileRequest request;
+        QCOMPARE(app::UploadChoiceFor(request, QString(), QString()).folder, home.path());
+        QVERIFY(QDir().mkpath(pictures));
+        QCOMPARE(app::UploadChoiceFor(request, QString(), QString()).folder, pictures);
+        QCOMPARE(app::UploadChoiceFor(request, QString(), m_dir->path()).folder, m_dir->path());
+        const QString photo = m_dir->filePath(QStringLiteral("a_Resize728px.jpg"));
+        QCOMPARE(app::UploadChoiceFor(request, photo, pictures).folder, m_dir->path());
+        // No accept list: every file, the photo chosen.
+        QCOMPARE(app::UploadChoiceFor(request, photo, QString()).nameFilters, QStringList{QStringLiteral("Все файлы (*)")});
+        QCOMPARE(app::UploadChoiceFor(request, photo, QString()).preselected, QStringList{photo});
+        // Pictures of any kind.
+        request.accept = {QStringLiteral("image/*")};
+        const QStringList any = app::UploadChoiceFor(request, photo, QString()).nameFilters;
+        QVERIFY2(any.size() == 2 && any[0].contains(QLatin1String("[Jj][Pp][Gg]")), qPrintable(any.join(u'|')));
+        // Anything else: all files, nothing chosen for it.
+        request.accept = {QStringLiteral("image/png"), QStringLiteral("application/pdf")};
+        QCOMPARE(app::UploadChoiceFor(request, photo, QString()).nameFilters, QStringList{QStringLiteral("Все файлы (*)")});
+        QVERIFY(app::UploadChoiceFor(request, photo, QString()).preselected.isEmpty());
+        // A folder input chooses a folder.
+        request = {};
+        request.mode = Mode::Folder;
+        QVERIFY(app::UploadChoiceFor(request, photo, QString()).preselected.isEmpty());
+        QCOMPARE(app::UploadChoiceFor(request, photo, QString()).mode, Mode::Folder);
     }
 
     // The main window with a scrolling message mid-way, for

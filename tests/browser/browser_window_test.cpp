@@ -113,6 +113,7 @@ private:
     bool m_topFinished = false;
 
     TWebHost* Host() const { return m_window->WebHost(); }
+    QWebEnginePage* Page() const { return qobject_cast<QWebEnginePage*>(Host()->Document()); }
 
     // Counts the host's events around the window's own handlers.
     void Watch()
@@ -137,7 +138,7 @@ private:
             complete(s, d, u);
             ++m_complete;
         };
-        connect(Host()->page(), &QWebEnginePage::loadFinished, this, [this] { m_topFinished = true; });
+        connect(Page(), &QWebEnginePage::loadFinished, this, [this] { m_topFinished = true; });
     }
 
     void Reset()
@@ -276,11 +277,11 @@ private Q_SLOTS:
         QVERIFY2(!m_server->requests.contains(QStringLiteral("/pixel.png")), qPrintable(m_server->requests.join(u' ')));
 
         Load(QStringLiteral("/script.html"));
-        QCOMPARE(Host()->page()->title(), QStringLiteral("после"));
+        QCOMPARE(Page()->title(), QStringLiteral("после"));
         Host()->SetDownloadOptions({TDownloadControlOption::DLCTL_DLIMAGES, TDownloadControlOption::DLCTL_NO_SCRIPTS});
         QCOMPARE(Host()->DownloadControl(), 0x90u);
         Load(QStringLiteral("/script.html"));
-        QCOMPARE(Host()->page()->title(), QStringLiteral("до"));
+        QCOMPARE(Page()->title(), QStringLiteral("до"));
     }
 
     // Silent: the page's dialogs are answered unseen, so its script goes on;
@@ -289,7 +290,7 @@ private Q_SLOTS:
     {
         Host()->SetDownloadOptions({TDownloadControlOption::DLCTL_SILENT});
         Load(QStringLiteral("/alert.html"));
-        QTRY_COMPARE(Host()->page()->title(), QStringLiteral("после"));
+        QTRY_COMPARE(Page()->title(), QStringLiteral("после"));
         QVERIFY(QApplication::activeModalWidget() == nullptr);
 
         Host()->SetDownloadOptions({TDownloadControlOption::DLCTL_OFFLINE});
@@ -309,11 +310,11 @@ private Q_SLOTS:
         Load(QStringLiteral("/form.html"));
         m_window->activateWindow();
         Host()->setFocus();
-        QTRY_VERIFY(Host()->focusProxy() != nullptr);
+        QTRY_VERIFY(Host()->ControlWidget()->focusProxy() != nullptr);
         const auto fieldValue = [this] {
             QString value;
             bool done = false;
-            Host()->page()->runJavaScript(QStringLiteral("document.getElementById('field').focus();"
+            Page()->runJavaScript(QStringLiteral("document.getElementById('field').focus();"
                                                          "document.getElementById('field').value"),
                                           [&](const QVariant& result) {
                                               value = result.toString();
@@ -324,8 +325,8 @@ private Q_SLOTS:
             return value;
         };
         QCOMPARE(fieldValue(), QStringLiteral("abc"));
-        QTest::keyClick(Host()->focusProxy(), Qt::Key_End);
-        QTest::keyClick(Host()->focusProxy(), Qt::Key_Backspace);
+        QTest::keyClick(Host()->ControlWidget()->focusProxy(), Qt::Key_End);
+        QTest::keyClick(Host()->ControlWidget()->focusProxy(), Qt::Key_Backspace);
         QTRY_COMPARE(fieldValue(), QStringLiteral("ab"));
         QCOMPARE(shortcutFired, 0);
 
@@ -337,9 +338,9 @@ private Q_SLOTS:
         Load(QStringLiteral("/one.html"));
         m_window->activateWindow();
         Host()->setFocus();
-        QTRY_VERIFY(Host()->focusProxy() != nullptr);
-        QTest::keyClick(Host()->focusProxy(), Qt::Key_Backspace);
-        QTest::keyClick(Host()->focusProxy(), Qt::Key_F2);
+        QTRY_VERIFY(Host()->ControlWidget()->focusProxy() != nullptr);
+        QTest::keyClick(Host()->ControlWidget()->focusProxy(), Qt::Key_Backspace);
+        QTest::keyClick(Host()->ControlWidget()->focusProxy(), Qt::Key_F2);
         QCOMPARE(shortcutFired, 0);
         QCOMPARE(otherFired, 1);
     }
@@ -350,10 +351,10 @@ private Q_SLOTS:
     {
         Host()->SetUserAgent(QStringLiteral("Snimkorez/1.0"));
         Load(QStringLiteral("/one.html"));
-        QVERIFY(Host()->page()->profile()->httpUserAgent().endsWith(QStringLiteral(" Snimkorez/1.0")));
+        QVERIFY(Page()->profile()->httpUserAgent().endsWith(QStringLiteral(" Snimkorez/1.0")));
         QVERIFY(m_server->agents.last().endsWith("Snimkorez/1.0"));
         Host()->SetUserAgent(QString());
-        QVERIFY(!Host()->page()->profile()->httpUserAgent().contains(QStringLiteral("Snimkorez")));
+        QVERIFY(!Page()->profile()->httpUserAgent().contains(QStringLiteral("Snimkorez")));
         {
             TWebHost named;
             named.SetUserAgent(QStringLiteral("Snimkorez/1.0"));
