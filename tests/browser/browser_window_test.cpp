@@ -11,7 +11,13 @@
 #include <QHttpServer>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QPointer>
+#include <QProcess>
 #include <QProgressBar>
+#include <QTemporaryDir>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QShortcut>
 #include <QTcpServer>
 #include <QTest>
@@ -19,6 +25,7 @@
 #include <QWebEngineProfile>
 
 #include <cfenv>
+#include <cstdio>
 #include <memory>
 
 using browser::TDownloadControlOption;
@@ -55,6 +62,34 @@ public:
                                 "text/html; charset=utf-8");
             else if (path == QLatin1String("/form.html"))
                 responder.write(Html("<input id='field' value='abc' autofocus>"), "text/html; charset=utf-8");
+            else if (path == QLatin1String("/remember.html"))
+                responder.write(Html("<script>localStorage.setItem('draft', 'диван');"
+                                     "document.title = 'запомнено';</script>"),
+                                {{"Content-Type", "text/html; charset=utf-8"},
+                                 {"Set-Cookie", "seller=anna; Max-Age=86400; Path=/"}});
+            else if (path == QLatin1String("/recall.html"))
+                responder.write(Html("<script>document.title = document.cookie + '|' + "
+                                     "(localStorage.getItem('draft') || '');</script>"),
+                                "text/html; charset=utf-8");
+            else if (path == QLatin1String("/links.html"))
+                responder.write(Html("<a id='blank' href='/rules.html' target='_blank'>Правила</a>"
+                                     "<button id='open' onclick=\"window.open('/captcha.html')\">Код</button>"),
+                                "text/html; charset=utf-8");
+            else if (path == QLatin1String("/rules.html"))
+                responder.write(Html("<title>Правила доски</title><p>Правила</p>"), "text/html; charset=utf-8");
+            else if (path == QLatin1String("/captcha.html"))
+                responder.write(Html("<title>Код с картинки</title><p>Код</p>"), "text/html; charset=utf-8");
+            else if (path == QLatin1String("/price.txt"))
+                responder.write(QByteArray("Диван 3000 руб.\n"),
+                                {{"Content-Type", "application/octet-stream"},
+                                 {"Content-Disposition", "attachment; filename=\"price.txt\""}});
+            else if (path == QLatin1String("/fake-marker.html"))
+                // Guesses at the frame report, printed while the page loads.
+                responder.write(Html("<script>for (const secret of ['', 'undefined', '0'])"
+                                     "  console.log('\\x01snimkorez-frame-complete ' + secret + ' http://x/');"
+                                     "console.log('\\x01snimkorez-frame-complete http://x/');</script>"
+                                     "<img src='/pixel.png'>"),
+                                "text/html; charset=utf-8");
             else if (path == QLatin1String("/board.html"))
                 responder.write(Html("<h1>Доска объявлений Ялты</h1><p>Продаю диван, почти новый. "
                                      "Самовывоз с Набережной.</p><form><input value='Диван'></form>"),
@@ -393,6 +428,105 @@ private Q_SLOTS:
                  QStringLiteral("none"));
     }
 
+    // A page's own script cannot fake the frame report: only the top
+    // document completes, and the loading caption stays until it does.
+    void frameReportCannotBeFaked()
+    {
+        Load(QStringLiteral("/fake-marker.html"));
+        QTest::qWait(300);
+        QCOMPARE(m_complete, 1);
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Доска объявлений yalta-leto.ru"));
+    }
+
+    // A link with a target and window.open each open a window of their own
+    // that loads from the server; the board window keeps its page and
+    // caption; closing such a window destroys it.
+    void newWindows()
+    {
+        Load(QStringLiteral("/links.html"));
+        const auto windowTitled = [](const QString& title) -> QWidget* {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (widget->isVisible() && widget->windowTitle() == title)
+                    return widget;
+            return nullptr;
+        };
+        const QString caption = m_window->windowTitle();
+        Page()->runJavaScript(QStringLiteral("document.getElementById('blank').click()"));
+        QTRY_VERIFY_WITH_TIMEOUT(windowTitled(QStringLiteral("Правила доски")), 30000);
+        Page()->runJavaScript(QStringLiteral("document.getElementById('open').click()"));
+        QTRY_VERIFY_WITH_TIMEOUT(windowTitled(QStringLiteral("Код с картинки")), 30000);
+        QVERIFY(m_server->requests.contains(QStringLiteral("/rules.html")));
+        QVERIFY(m_server->requests.contains(QStringLiteral("/captcha.html")));
+        QCOMPARE(m_window->windowTitle(), caption);
+        QCOMPARE(Page()->url().path(), QStringLiteral("/links.html"));
+        QPointer<QWidget> rules = windowTitled(QStringLiteral("Правила доски"));
+        rules->close();
+        QTRY_VERIFY(rules.isNull());
+    }
+
+    // A download lands in the file chosen for it; a cancelled one saves
+    // nothing.
+    void downloads()
+    {
+        QTemporaryDir folder;
+        const QString target = folder.filePath(QStringLiteral("прайс.txt"));
+        QString suggested;
+        Host()->OnChooseDownload = [&](const QString& name) {
+            suggested = name;
+            return target;
+        };
+        Host()->Navigate(m_server->Url(QStringLiteral("/price.txt")));
+        const auto saved = [&] {
+            QFile file(target);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(saved(), QByteArray("Диван 3000 руб.\n"), 30000);
+        QCOMPARE(suggested, QStringLiteral("price.txt"));
+
+        bool asked = false;
+        Host()->OnChooseDownload = [&](const QString&) {
+            asked = true;
+            return QString();
+        };
+        Host()->Navigate(m_server->Url(QStringLiteral("/price.txt?again")));
+        QTRY_VERIFY_WITH_TIMEOUT(asked, 30000);
+        QTest::qWait(500);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("прайс.txt")});
+    }
+
+    // Cookies and local storage outlive the program: a second run with the
+    // same data folder finds what the first one was given. A browser folder
+    // that cannot be used leaves an in-memory profile and a word on stderr.
+    void profileSurvivesRestart()
+    {
+        QTemporaryDir data;
+        const auto run = [&](const QString& path, QByteArray* errors = nullptr) {
+            QProcess child;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+            child.setProcessEnvironment(environment);
+            child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--profile-run"), m_server->Url(path)});
+            // The server answers from this loop, so no blocking wait.
+            if (!QTest::qWaitFor([&] { return child.state() == QProcess::NotRunning; }, 60000))
+                child.kill();
+            if (errors)
+                *errors = child.readAllStandardError();
+            return child.exitCode() == 0 ? QString::fromUtf8(child.readAllStandardOutput()).trimmed()
+                                         : QStringLiteral("(failed)");
+        };
+        QCOMPARE(run(QStringLiteral("/remember.html")), QStringLiteral("запомнено"));
+        QVERIFY(QFileInfo(data.filePath(QStringLiteral("snimkorez/browser"))).isDir());
+        QCOMPARE(run(QStringLiteral("/recall.html")), QStringLiteral("seller=anna|диван"));
+
+        QVERIFY(QDir(data.filePath(QStringLiteral("snimkorez/browser"))).removeRecursively());
+        QFile inTheWay(data.filePath(QStringLiteral("snimkorez/browser")));
+        QVERIFY(inTheWay.open(QIODevice::WriteOnly));
+        inTheWay.close();
+        QByteArray errors;
+        QCOMPARE(run(QStringLiteral("/recall.html"), &errors), QStringLiteral("|"));
+        QVERIFY2(errors.contains("папку браузера"), errors.constData());
+    }
+
     // The look of the window on a local page, for docs/browser.png.
     void screenshot()
     {
@@ -406,8 +540,31 @@ private Q_SLOTS:
     }
 };
 
+// One run of a browser host on `url`: prints the page's title once loaded,
+// then shuts the engine down as the program does.
+int ProfileRun(int argc, char** argv, const QString& url)
+{
+    browser::PrepareEngine();
+    QApplication application(argc, argv);
+    QString title;
+    {
+        TWebHost host;
+        bool done = false;
+        host.OnDocumentComplete = [&](TWebHost*, QObject*, const QVariant&) { done = true; };
+        host.Navigate(url);
+        if (!QTest::qWaitFor([&] { return done; }, 30000))
+            return 1;
+        title = qobject_cast<QWebEnginePage*>(host.Document())->title();
+    }
+    TWebHost::ShutdownEngine();
+    std::printf("%s\n", title.toUtf8().constData());
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 3 && qstrcmp(argv[1], "--profile-run") == 0)
+        return ProfileRun(1, argv, QString::fromUtf8(argv[2]));
     browser::PrepareEngine();
     QApplication application(argc, argv);
     BrowserWindowTest test;
