@@ -12,6 +12,7 @@
 
 #include <QTimer>
 
+#include <cstdio>
 #include <memory>
 
 namespace app {
@@ -49,8 +50,9 @@ int RunProgram(TApplication& application, const QString& executablePath,
                 }
                 try {
                     form2->WebHost()->CreateControl();
-                } catch (const std::exception&) {
-                    // The first navigation reports it.
+                } catch (const std::exception& error) {
+                    // The first navigation shows it to the user.
+                    std::fprintf(stderr, "snimkorez: %s\n", error.what());
                 }
             });
             warmUp.start();

@@ -73,7 +73,12 @@ EngineModule& LoadEngine()
         auto* context = new QOpenGLContext;
         context->create();
         qt_gl_set_global_share_context(context);
+        // Qt warns that the attribute belongs before the application object:
+        // it is read when a context is made, and none has been made yet.
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+        qInstallMessageHandler(previous);
     }
     char self[4096] = {};
     QString beside;

@@ -65,7 +65,8 @@ private Q_SLOTS:
     void filesInTheirPlaces()
     {
         for (const char* path : {"bin/snimkorez", "bin/snimkorez-reduce", "lib/snimkorez/CRDE2001.so",
-                                 "lib/snimkorez/ISP2000.so", "share/applications/snimkorez.desktop",
+                                 "lib/snimkorez/ISP2000.so", "lib/snimkorez/snimkorez-webengine.so",
+                                 "share/applications/snimkorez.desktop",
                                  "share/icons/hicolor/scalable/apps/snimkorez.svg",
                                  "share/icons/hicolor/48x48/apps/snimkorez.png",
                                  "share/icons/hicolor/256x256/apps/snimkorez.png"})
