@@ -234,6 +234,8 @@ private Q_SLOTS:
         QCOMPARE(fresh.WebHost()->UserInterfaceFlags(), 0u);
         QCOMPARE(fresh.WebHost()->GetHostInfo().size, 20u);
         QCOMPARE(fresh.WebHost()->GetHostInfo().flags, 0u);
+        // The engine waits for the first need.
+        QVERIFY(!fresh.WebHost()->HasControl());
         // Closing only hides it.
         fresh.show();
         QVERIFY(!fresh.close());  // the close is refused: the window stays, hidden
