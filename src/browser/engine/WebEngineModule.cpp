@@ -4,6 +4,7 @@
 #include "browser/WebControl.h"
 
 #include <QDir>
+#include <QWebEngineCookieStore>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
@@ -68,6 +69,9 @@ QWebEngineProfile* Profile()
         g_profile = new QWebEngineProfile();  // in memory
     }
     g_engineAgent = g_profile->httpUserAgent();
+    // Read the stored cookies while nothing waits for them rather than at
+    // the first request.
+    g_profile->cookieStore()->loadAllCookies();
     QObject::connect(g_profile, &QWebEngineProfile::downloadRequested, g_profile, &Download);
     return g_profile;
 }
