@@ -7,6 +7,7 @@
 #include "MessageHandler.h"
 #include "ModuleLoader.h"
 
+#include <QPainter>
 #include <QtEndian>
 
 #include <algorithm>
@@ -211,6 +212,32 @@ QImage Section(ILTDib& dib, HGLOBAL handle, bool& moveFailed)
     return image;
 }
 
+// Blocks have no transparency: what shows through is laid on white, as the
+// file readers do.
+QImage OnWhite(const QImage& image)
+{
+    if (!image.hasAlphaChannel())
+        return image;
+    if (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono ||
+        image.format() == QImage::Format_MonoLSB) {
+        QImage opaque = image;
+        QList<QRgb> table = opaque.colorTable();
+        for (QRgb& colour : table) {
+            const int a = qAlpha(colour);
+            const auto blend = [a](int c) { return (c * a + 255 * (255 - a) + 127) / 255; };
+            colour = qRgb(blend(qRed(colour)), blend(qGreen(colour)), blend(qBlue(colour)));
+        }
+        opaque.setColorTable(table);
+        return opaque;
+    }
+    QImage opaque(image.size(), QImage::Format_RGB32);
+    opaque.fill(Qt::white);
+    QPainter painter(&opaque);
+    painter.drawImage(0, 0, image);
+    painter.end();
+    return opaque;
+}
+
 // The image in a form whose bytes a block of its depth takes as they are.
 QImage BlockForm(const QImage& image)
 {
@@ -263,9 +290,14 @@ HGLOBAL BitmapToDib(const QImage& bitmap, const QList<QRgb>* palette)
 {
     if (bitmap.isNull())
         throw ErrorInvalid(QStringLiteral("Input image is empty"));
-    const QImage image = BlockForm(bitmap);
+    const QImage image = BlockForm(OnWhite(bitmap));
     if (image.isNull())
         return nullptr;
+    // A picture that brings its own colours (a grey one made indexed here)
+    // keeps them when the caller has none to give.
+    const QList<QRgb> own = image.colorTable();
+    if ((!palette || palette->isEmpty()) && !own.isEmpty())
+        palette = &own;
     ILTDib dib;
     if (!dib.CreateBlock(palette, image.width(), image.depth(), image.height()))
         return nullptr;

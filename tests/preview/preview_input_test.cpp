@@ -227,6 +227,35 @@ private Q_SLOTS:
         QCOMPARE(m_control->Picture().Bitmap().Handle().convertToFormat(QImage::Format_RGB888), picture);
     }
 
+    // A grey picture stays grey, a half-transparent one lies on white, as a
+    // file's transparency does.
+    void pasteKeepsItsLooks()
+    {
+        Show(Marked(50, 40));
+        QImage grey(64, 48, QImage::Format_Grayscale8);
+        for (int y = 0; y < grey.height(); ++y)
+            for (int x = 0; x < grey.width(); ++x)
+                grey.scanLine(y)[x] = static_cast<uchar>(x * 4);
+        QGuiApplication::clipboard()->setImage(grey);
+        QVERIFY(QMetaObject::invokeMethod(m_control.get(), "Paste"));
+        const QImage pastedGrey = m_control->Picture().Bitmap().Handle().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(pastedGrey.size(), grey.size());
+        for (int x : {0, 1, 31, 63})
+            QCOMPARE(pastedGrey.pixel(x, 10), qRgb(x * 4, x * 4, x * 4));
+
+        QImage glass(40, 30, QImage::Format_ARGB32);
+        glass.fill(qRgba(200, 0, 0, 128));
+        for (int y = 0; y < 30; ++y)
+            glass.setPixel(0, y, qRgba(0, 0, 0, 0));  // a clear column
+        QGuiApplication::clipboard()->setImage(glass);
+        QVERIFY(QMetaObject::invokeMethod(m_control.get(), "Paste"));
+        const QImage pastedGlass = m_control->Picture().Bitmap().Handle().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(pastedGlass.pixel(0, 5), qRgb(255, 255, 255));
+        const QRgb half = pastedGlass.pixel(20, 15);
+        QVERIFY2(qAbs(qRed(half) - 228) <= 2 && qAbs(qGreen(half) - 127) <= 2 && qAbs(qBlue(half) - 127) <= 2,
+                 qPrintable(QString::number(half, 16)));
+    }
+
     void emptyCopyAndNothingToPaste()
     {
         QGuiApplication::clipboard()->setText(QStringLiteral("диван"));
