@@ -3,8 +3,9 @@
 // Filter: Lanczos with three lobes, L(x) = 3 sin(pi x) sin(pi x / 3) / (pi x)^2
 // for |x| < 3, separable (a horizontal pass, then a vertical one), widened by
 // 10% when reducing: weights are L(d / max(1.1 s, 1)) where d is the distance
-// in source pixels and s the reduction factor (below 1 when enlarging, where
-// the kernel then interpolates). The support is therefore 3.3 s source pixels
+// in source pixels and s the reduction factor above 1; at 1 and below (the
+// same size, enlarging) the plain kernel interpolates, and a picture asked
+// for at its own size is copied. The support is therefore 3.3 s source pixels
 // on either side of a destination pixel's centre for a reduction. In
 // linear light the plain kernel's ringing shows as dark rims beside
 // highlights; the widened one gives up a little sharpness for less ringing
@@ -133,7 +134,9 @@ Taps MakeTaps(int64_t source, int64_t box, int64_t boxed, int64_t destination)
 {
     Taps taps;
     const double step = static_cast<double>(source) / static_cast<double>(destination * box);
-    const double stretch = std::max(step * kWiden, 1.0);
+    // Widened only when reducing: at the same size or larger the kernel
+    // interpolates, and at the same size it gives every pixel back.
+    const double stretch = step > 1.0 ? std::max(step * kWiden, 1.0) : 1.0;
     const double support = kLobes * stretch;
     taps.stride = static_cast<int>(std::ceil(2.0 * support)) + 2;
     taps.first.resize(static_cast<size_t>(destination));
@@ -342,6 +345,11 @@ HDIB Scale(HDIB dib, int32_t width, int32_t height)
     OwnedDib made(imglib::CreateDib(width, height, source.Bits()));
     if (!made.Get())
         return nullptr;
+    if (width == source.Width() && height == source.Height()) {
+        const DibView result(made.Get());
+        std::memcpy(result.Pixels(), source.Pixels(), static_cast<size_t>(source.Stride() * height));
+        return made.Release();
+    }
     {
         const DibView result(made.Get());
         Job job;

@@ -146,6 +146,7 @@ private Q_SLOTS:
     void scaleFlatStaysFlat();
     void scaleAveragesInLinearLight();
     void scaleEnlargesSmoothly();
+    void scaleToTheSameSizeKeepsEveryPixel();
     void scaleRefusesBadInput();
 
     void betterChangesOnlyTheRectangle();
@@ -332,6 +333,36 @@ void IspTest::scaleEnlargesSmoothly()
         QCOMPARE(At(view, 0, y).g, 0);
         QCOMPARE(At(view, 63, y).g, 255);
     }
+}
+
+void IspTest::scaleToTheSameSizeKeepsEveryPixel()
+{
+    // Noise, the hardest picture to give back unchanged, at 24 and 32 bits;
+    // and an axis kept while the other is reduced is not filtered either.
+    Freer keep;
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int bits : {24, 32}) {
+        HDIB noise = keep(Make(600, 400, bits, [&](int, int) {
+            return std::array<uint8_t, 4>{static_cast<uint8_t>(byte(random)), static_cast<uint8_t>(byte(random)),
+                                          static_cast<uint8_t>(byte(random)), static_cast<uint8_t>(byte(random))};
+        }));
+        HDIB same = keep(ScaleDib(noise, 600, 400));
+        QVERIFY(same);
+        const DibView in(noise), out(same);
+        for (int y = 0; y < 400; ++y)
+            QVERIFY2(std::memcmp(in.Row(y), out.Row(y), static_cast<size_t>(600 * bits / 8)) == 0,
+                     qPrintable(QStringLiteral("%1 bits, row %2").arg(bits).arg(y)));
+    }
+    std::vector<Rgb> columns(600);
+    for (Rgb& c : columns)
+        c = {byte(random), byte(random), byte(random)};
+    HDIB stripes = keep(MakeRgb(600, 400, [&](int x, int) { return columns[static_cast<size_t>(x)]; }));
+    HDIB lower = keep(ScaleDib(stripes, 600, 150));
+    QVERIFY(lower);
+    const DibView view(lower);
+    for (int x = 0; x < 600; ++x)
+        QVERIFY2(At(view, x, 75) == columns[static_cast<size_t>(x)], qPrintable(QString::number(x)));
 }
 
 void IspTest::scaleRefusesBadInput()
