@@ -68,20 +68,19 @@ struct ReaderRow {
     const char* name;
     const char* otherName;
     Reader reader;
-    int16_t monoThreshold;  // files with fewer bits per pixel are read as 1 bit
 };
 
 constexpr std::array<ReaderRow, 10> kReaders{{
-    {"BMP", nullptr, Reader::Bmp, 4},
-    {"PNG", nullptr, Reader::Png, 4},
-    {"GIF", nullptr, Reader::Gif, 3},
-    {"TIF", "TIFF", Reader::Tif, 4},
-    {"TGA", nullptr, Reader::Tga, 4},
-    {"PCX", nullptr, Reader::Pcx, 4},
-    {"EPS", nullptr, Reader::Eps, 4},
-    {"PCD", nullptr, Reader::Pcd, 4},
-    {"DXF", nullptr, Reader::Dxf, 4},
-    {"JPEG", nullptr, Reader::Jpeg, 4},
+    {"BMP", nullptr, Reader::Bmp},
+    {"PNG", nullptr, Reader::Png},
+    {"GIF", nullptr, Reader::Gif},
+    {"TIF", "TIFF", Reader::Tif},
+    {"TGA", nullptr, Reader::Tga},
+    {"PCX", nullptr, Reader::Pcx},
+    {"EPS", nullptr, Reader::Eps},
+    {"PCD", nullptr, Reader::Pcd},
+    {"DXF", nullptr, Reader::Dxf},
+    {"JPEG", nullptr, Reader::Jpeg},
 }};
 
 bool Matches(const ReaderRow& row, const QString& format)
@@ -306,7 +305,7 @@ void TPMultiImage::SetImageName(const QString& name)
                 return false;
             }
             ReadFileInfo(name);
-            const bool mono = m_fileInfo.bitsPerPixel < 4;
+            const bool mono = m_fileInfo.bitsPerPixel == 1;
             const Reader reader = extension == QLatin1String(".THB") ? Reader::Bmp : Reader::Jpeg;
             return ReadInto(reader, name, mono ? int16_t{1} : bits, dither, m_tiffPage,
                             static_cast<int16_t>(m_pcdMode), this, bitmap);
@@ -321,15 +320,31 @@ void TPMultiImage::SetImageName(const QString& name)
     QString format = FormatForExtension(extension);
     if (format.isEmpty())
         format = m_fileInfo.imageType;
-
-    for (const ReaderRow& row : kReaders) {
-        if (!Matches(row, format))
-            continue;
-        const bool tiff = row.reader == Reader::Tif;
-        TBitmap bitmap;
-        const bool read = ReadOrEmpty([&] {
-            const bool mono = m_fileInfo.bitsPerPixel < row.monoThreshold;
-            if (tiff) {
+    const auto rowFor = [](const QString& name) -> const ReaderRow* {
+        for (const ReaderRow& row : kReaders)
+            if (Matches(row, name))
+                return &row;
+        return nullptr;
+    };
+    const ReaderRow* named = rowFor(format);
+    if (!named) {
+        FinishLoad();
+        return;
+    }
+    // A file whose content is another format than its extension says (a
+    // JPEG saved as .png) is read by its content's reader when the named
+    // one fails.
+    const ReaderRow* content = rowFor(m_fileInfo.imageType);
+    if (content == named)
+        content = nullptr;
+    const ReaderRow* used = named;
+    TBitmap bitmap;
+    const bool read = ReadOrEmpty([&] {
+        const auto readWith = [&](const ReaderRow& row) {
+            used = &row;
+            // Two colours read as one bit; more keep their colours.
+            const bool mono = m_fileInfo.bitsPerPixel == 1;
+            if (row.reader == Reader::Tif) {
                 // Pages count from 0: the last one is the page count less one.
                 const int16_t pages = m_fileInfo.tiffPage > 0 ? m_fileInfo.tiffPage
                                       : m_fileInfo.imageType == QLatin1String("TIFF") ? m_fileInfo.figure1
@@ -339,11 +354,12 @@ void TPMultiImage::SetImageName(const QString& name)
             }
             return ReadInto(row.reader, name, mono ? int16_t{1} : bits, dither, m_tiffPage,
                             static_cast<int16_t>(m_pcdMode), this, bitmap);
-        });
-        if (!read)
-            return;
-        InstallBitmap(bitmap, tiff);
-    }
+        };
+        return readWith(*named) || (content && readWith(*content));
+    });
+    if (!read)
+        return;
+    InstallBitmap(bitmap, used->reader == Reader::Tif);
     FinishLoad();
 }
 

@@ -199,6 +199,7 @@ private Q_SLOTS:
         QTest::newRow("upper-case extension") << "IMG_1.JPG" << "" << "IMG_1_Resize728px.jpg";
         QTest::newRow("two dots") << "a.b.png" << "PNG" << "a.b_Resize728px.jpg";
         QTest::newRow("no extension") << "scan" << "" << "scan_Resize728px.jpg";
+        QTest::newRow("a JPEG named .png") << "photo.png" << "" << "photo_Resize728px.jpg";
     }
 
     void outputBesideTheSource()
@@ -229,6 +230,33 @@ private Q_SLOTS:
         QCOMPARE(settings.ReadString(QStringLiteral("Board"), QStringLiteral("Select"), QString()),
                  QStringLiteral("yalta-leto.ru"));
         QCOMPARE(m_window->LastReducedPhoto(), m_dir->path() + QStringLiteral("//") + output);
+    }
+
+    // Pictures of four colours keep them through the whole command, in a
+    // GIF with a 2-bit colour table and a 2-bit PNG alike.
+    void fewColoursKeepTheirColours()
+    {
+        for (const char* name : {"four.gif", "four.png"}) {
+            const QString source = m_dir->filePath(QLatin1String(name));
+            QVERIFY(QFile::copy(QStringLiteral(SNIMKOREZ_SOURCE "/tests/data/preview/") + QLatin1String(name), source));
+            m_chosen = source;
+            m_window->submitClick();
+            QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(u'\n')));
+            const QImage reduced(m_dir->filePath(QFileInfo(source).completeBaseName() + QStringLiteral("_Resize728px.jpg")));
+            QVERIFY2(!reduced.isNull(), name);
+            const int w = reduced.width(), h = reduced.height();
+            const std::pair<QPoint, QRgb> quarters[] = {{{w / 4, h / 4}, qRgb(255, 128, 0)},
+                                                        {{3 * w / 4, h / 4}, qRgb(0, 0, 255)},
+                                                        {{w / 4, 3 * h / 4}, qRgb(0, 160, 0)},
+                                                        {{3 * w / 4, 3 * h / 4}, qRgb(255, 0, 0)}};
+            for (const auto& [at, expected] : quarters) {
+                const QRgb got = reduced.pixel(at);
+                QVERIFY2(qAbs(qRed(got) - qRed(expected)) <= 24 && qAbs(qGreen(got) - qGreen(expected)) <= 24 &&
+                             qAbs(qBlue(got) - qBlue(expected)) <= 24,
+                         qPrintable(QStringLiteral("%1 at %2,%3: %4").arg(QLatin1String(name)).arg(at.x()).arg(at.y())
+                                        .arg(got, 6, 16)));
+            }
+        }
     }
 
     // Cancelled: no photo work, but the browser, the address and the settings.
