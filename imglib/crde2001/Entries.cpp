@@ -1,16 +1,20 @@
-// The codec module's reader and writer entries: map the file, decode by the
-// entry's format, deliver the depth asked for; write JPEG through a
-// temporary file renamed into place.
+// The codec module's reader and writer entries: read the file into memory,
+// decode by the entry's format, deliver the depth asked for; write JPEG
+// through a temporary file renamed into place.
 #include "Formats.h"
 
 #include "Convert.h"
 #include "Dib.h"
+#include "FileBytes.h"
 #include "Guard.h"
-#include "MappedFile.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
+#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 namespace crde {
@@ -34,15 +38,25 @@ int16_t ReadFile(const char* name, Decoder decode, int bits, int dither, HDIB* o
     if (!out)
         return IL_ERR_ARGUMENT;
     *out = nullptr;
-    imglib::MappedFile file;
-    if (!file.Open(name, imglib::MappedFile::Use::Whole))
-        return IL_ERR_OPEN;
+    imglib::FileBytes file;
+    if (const int16_t opened = file.Open(name); opened <= 0)
+        return opened;
+    if (const int16_t read = file.ReadAll(); read <= 0)
+        return read;
     const Progress progress{control, callback};
     HDIB natural = nullptr;
     const int16_t result = decode(file.Data(), file.Size(), progress, &natural);
+    // The file's bytes are not needed for the depth step: not both at once.
+    file.Release();
     if (result <= 0) {
         GlobalFree(natural);
         return result;
+    }
+    // Changed while it was decoded (the progress callback runs events): the
+    // picture is no longer what the file holds, so it is not delivered.
+    if (!file.Unchanged()) {
+        GlobalFree(natural);
+        return IL_ERR_OPEN;
     }
     HDIB wanted = imglib::ToRequestedDepth(natural, bits, dither != 0);
     if (wanted != natural)
@@ -51,6 +65,48 @@ int16_t ReadFile(const char* name, Decoder decode, int bits, int dither, HDIB* o
         return IL_ERR_MEMORY;
     *out = wanted;
     return 1;
+}
+
+// Six letters for a temporary name, random enough that a clash is rare
+// (O_EXCL catches those).
+std::string RandomLetters()
+{
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<uint64_t> counter{0};
+    uint8_t random[6] = {};
+    if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        uint64_t mixed = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(getpid()) << 32) ^
+                         (counter++ * 0x9E3779B97F4A7C15ull);
+        for (uint8_t& byte : random) {
+            mixed ^= mixed >> 29;
+            mixed *= 0xBF58476D1CE4E5B9ull;
+            byte = static_cast<uint8_t>(mixed >> 56);
+        }
+    }
+    std::string letters;
+    for (const uint8_t byte : random)
+        letters += kLetters[byte % (sizeof kLetters - 1)];
+    return letters;
+}
+
+// A new file beside `target` under a short name of its own, for writing:
+// `target` + a suffix would pass the 255-byte limit of a file name when the
+// target's name is long. Created like any new file (mode 0666 less the umask,
+// or the folder's default ACL), so the renamed photo is as readable as any.
+// -1 when none can be made.
+int CreateBeside(const std::string& target, std::string& temporary)
+{
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        temporary = folder + ".snimkorez-" + RandomLetters();
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
 }
 
 }  // namespace
@@ -157,22 +213,20 @@ extern "C" IMGLIB_API int16_t wrjpgfiledib(const char* name, int16_t quality, in
         if (result <= 0)
             return result;
         // Beside the target and renamed into place: a crash never leaves half a file.
-        std::string temporary = std::string(name) + ".XXXXXX";
-        const int fd = mkstemp(temporary.data());
+        std::string temporary;
+        const int fd = crde::CreateBeside(name, temporary);
         if (fd < 0)
             return IL_ERR_WRITE;
         size_t written = 0;
         while (written < bytes.size()) {
             const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+            if (n < 0 && errno == EINTR)
+                continue;
             if (n <= 0)
                 break;
             written += static_cast<size_t>(n);
         }
-        // mkstemp makes the file private; a photo for the web is as readable as any file.
-        const mode_t mask = umask(0);
-        umask(mask);
         bool ok = written == bytes.size();
-        ok = fchmod(fd, 0666 & ~mask) == 0 && ok;
         // On disk before the rename, or a power cut can leave an empty photo behind.
         ok = ::fsync(fd) == 0 && ok;
         ok = ::close(fd) == 0 && ok;

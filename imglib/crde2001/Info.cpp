@@ -1,8 +1,8 @@
 // File information: the format by content, then that format's figures.
 #include "Formats.h"
 
+#include "FileBytes.h"
 #include "Guard.h"
-#include "MappedFile.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,11 +16,16 @@ bool StartsWith(const uint8_t* data, size_t size, const char* magic, size_t leng
     return size >= length && std::memcmp(data, magic, length) == 0;
 }
 
+// A TGA v2 file ends in this, with its terminating zero.
+constexpr char kTgaFooter[] = "TRUEVISION-XFILE.";
+constexpr size_t kTgaFooterSize = sizeof kTgaFooter;  // 18
+constexpr size_t kTgaExtensionSize = 26;
+
 // Truevision TGA has no signature: trust a v2 footer, else a plausible header.
 bool LooksLikeTga(const uint8_t* data, size_t size)
 {
-    static const char kFooter[] = "TRUEVISION-XFILE.";
-    if (size >= 26 + 18 && std::memcmp(data + size - 18, kFooter, 18) == 0)
+    if (size >= kTgaExtensionSize + kTgaFooterSize &&
+        std::memcmp(data + size - kTgaFooterSize, kTgaFooter, kTgaFooterSize) == 0)
         return true;
     if (size < 18)
         return false;
@@ -111,6 +116,59 @@ int16_t InfoFor(const std::string& format, const uint8_t* data, size_t size, int
     return IL_ERR_UNSUPPORTED;  // recognised, not read by this module
 }
 
+// Header queries read the start of the file, not all of it: a 100 MB photo
+// states its size in its first bytes. DetectFormat decides by the first
+// 2055 bytes, or by a TGA's footer.
+constexpr uint64_t kFirstBytes = 64 * 1024;
+// A header that does not fit the bytes read (a JPEG's many APP segments, a
+// TGA's long colour map) is tried again with this many times more.
+constexpr uint64_t kGrowth = 16;
+
+// The format of an open file of which at least the first kFirstBytes (or
+// all) are read: what DetectFormat says of the whole file.
+std::string FormatOf(const imglib::FileBytes& file)
+{
+    std::string format = DetectFormat(file.Data(), file.Size());
+    if (format.empty() && !file.Whole() && file.FileSize() >= kTgaExtensionSize + kTgaFooterSize) {
+        uint8_t footer[kTgaFooterSize];
+        if (file.ReadAt(file.FileSize() - kTgaFooterSize, footer, sizeof footer) &&
+            std::memcmp(footer, kTgaFooter, kTgaFooterSize) == 0)
+            format = "TGA";
+    }
+    return format;
+}
+
+// The figures of `format` read from as few of the file's bytes as give the
+// whole file's answer. GIF frames and TIFF pages are counted through the
+// whole file (the last frame or IFD may be anywhere), so those read it all.
+// The other formats' header parsers check the size only as "are there
+// enough bytes", so a success on the first bytes is the whole file's answer;
+// a failure is tried again on more bytes until the whole file has been read.
+int16_t InfoOfFile(imglib::FileBytes& file, const std::string& format, int page, ImageInfo& info)
+{
+    if (format == "GIF" || format == "TIFF") {
+        if (const int16_t read = file.ReadAll(); read <= 0)
+            return read;
+    }
+    for (;;) {
+        info = ImageInfo{};
+        const int16_t result = InfoFor(format, file.Data(), file.Size(), page, info);
+        if (result > 0 || file.Whole() || format.empty() || format == "EPS" || format == "PCD" ||
+            format == "DXF")
+            return result;
+        if (const int16_t read = file.ReadFirst(file.Size() * kGrowth); read <= 0)
+            return read;
+    }
+}
+
+// Opens `name` and reads its first `count` bytes.
+int16_t OpenForInfo(const char* name, imglib::FileBytes& file, uint64_t count = kFirstBytes)
+{
+    if (const int16_t opened = file.Open(name); opened <= 0)
+        return opened;
+    return file.ReadFirst(count);
+}
+
 }  // namespace
 
 }  // namespace crde
@@ -122,14 +180,16 @@ extern "C" IMGLIB_API int16_t fileinfo(const char* name, char* formatName, int32
                                        int16_t* figure2, char* compressionName, uint16_t)
 {
     return imglib::Guard<int16_t>(IL_ERR_UNKNOWN, [&]() -> int16_t {
-        imglib::MappedFile file;
-        if (!file.Open(name))
-            return IL_ERR_OPEN;
+        imglib::FileBytes file;
+        if (const int16_t opened = crde::OpenForInfo(name, file); opened <= 0)
+            return opened;
         ImageInfo info;
-        const std::string format = crde::DetectFormat(file.Data(), file.Size());
-        const int16_t result = crde::InfoFor(format, file.Data(), file.Size(), 0, info);
+        const int16_t result = crde::InfoOfFile(file, crde::FormatOf(file), 0, info);
         if (result <= 0)
             return result;
+        // Figures of a file that changed while it was read may be half old, half new.
+        if (!file.Unchanged())
+            return IL_ERR_OPEN;
         crde::CopyText(formatName, IL_FORMAT_NAME_SIZE, info.format);
         crde::CopyText(compressionName, IL_COMPRESSION_NAME_SIZE, info.compression);
         if (width)
@@ -151,15 +211,18 @@ extern "C" IMGLIB_API int16_t getinfo(const char* name, int16_t page, int32_t* w
                                       char* compressionName, uint16_t)
 {
     return imglib::Guard<int16_t>(IL_ERR_UNKNOWN, [&]() -> int16_t {
-        imglib::MappedFile file;
-        if (!file.Open(name))
-            return IL_ERR_OPEN;
+        imglib::FileBytes file;
+        // A TIFF is known by its first four bytes; only a TIFF is read on.
+        if (const int16_t opened = crde::OpenForInfo(name, file, 4); opened <= 0)
+            return opened;
         if (crde::DetectFormat(file.Data(), file.Size()) != "TIFF")
             return IL_ERR_FORMAT;
         ImageInfo info;
-        const int16_t result = crde::InfoTiff(file.Data(), file.Size(), page, info);
+        const int16_t result = crde::InfoOfFile(file, "TIFF", page, info);
         if (result <= 0)
             return result;
+        if (!file.Unchanged())
+            return IL_ERR_OPEN;
         crde::CopyText(compressionName, IL_COMPRESSION_NAME_SIZE, info.compression);
         if (width)
             *width = info.width;

@@ -9,7 +9,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace imaging::DLL96V1 {
 
@@ -52,9 +56,17 @@ void* Resolve(const char* entry)
     return proc;
 }
 
+// The text of `number` as RecordError records it, from `module`'s table.
+void RecordFrom(ModuleHandle module, int16_t number)
+{
+    S().errorNumber = number;
+    S().errorText = number == -1 ? QStringLiteral("Unknown error in Imaging Dll")
+                                 : StringResource(module, static_cast<uint16_t>(number));
+}
+
 struct CodecRules {
     const char* status = nullptr;  // followed by the file name
-    bool lengthCheck = true;
+    bool readsFile = true;  // the name is an existing file to read
     bool record = true;
     bool zeroSucceeds = false;
     bool unloadOnFailure = false;
@@ -72,16 +84,34 @@ bool CopyName(const QString& name, char (&buffer)[IL_NAME_BUFFER])
     return true;
 }
 
-// A file shorter than this holds no picture worth handing to the module.
-constexpr qint64 kShortestFile = 30;
-
-bool LongEnough(const QString& name)
+// The open error worded as QFile words it.
+[[noreturn]] void CannotOpen(const QString& name, const QString& reason)
 {
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2")
-                              .arg(QDir::toNativeSeparators(name), file.errorString()));
-    return file.size() >= kShortestFile;
+    throw EFOpenError(QStringLiteral("Cannot open file \"%1\". %2").arg(QDir::toNativeSeparators(name), reason));
+}
+
+// Whether `name` is a regular file the module can read; raises EFOpenError
+// when it cannot be opened at all. Found out without any call that could
+// wait: opening a FIFO for reading waits for a writer, a device may never
+// answer. So it is looked at first and opened only without blocking (in case
+// the name stands for something else by then). Short files are the module's
+// to judge: a 1 × 1 TGA has 21 bytes.
+bool RegularFile(const QString& name)
+{
+    if (name.isEmpty())
+        CannotOpen(name, QStringLiteral("No file name specified"));
+    const QByteArray path = QFile::encodeName(name);
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0)
+        CannotOpen(name, qt_error_string(errno));
+    if (!S_ISREG(st.st_mode))
+        return false;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        CannotOpen(name, qt_error_string(errno));
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return regular;
 }
 
 template <class Fn, class Call>
@@ -90,20 +120,27 @@ bool Codec(const char* entry, const QString& name, const CodecRules& rules, Call
     const auto proc = reinterpret_cast<Fn>(Resolve(entry));
     if (!proc)
         return false;
-    if (rules.lengthCheck && !LongEnough(name))
-        return false;
-    char buffer[IL_NAME_BUFFER] = {};
+    // The module this call uses, kept loaded until its failure is recorded
+    // from its string table, even if a call started from a progress callback
+    // asks for it to be unloaded meanwhile.
+    const ModuleHandle module = S().handle;
     int16_t result = IL_ERR_OPEN;
-    if (CopyName(name, buffer)) {
-        if (rules.status)
-            S().statusText = QString::fromLatin1(rules.status) + name;
-        if (!RunTrapped(S().handle, [&] { return call(proc, buffer); }, result))
-            return false;
+    {
+        const ModuleCall inFlight(module);
+        // A FIFO, device or folder is what the module cannot open, and it is
+        // refused the same way without calling it.
+        char buffer[IL_NAME_BUFFER] = {};
+        if ((!rules.readsFile || RegularFile(name)) && CopyName(name, buffer)) {
+            if (rules.status)
+                S().statusText = QString::fromLatin1(rules.status) + name;
+            if (!RunTrapped(module, [&] { return call(proc, buffer); }, result))
+                return false;
+        }
+        if (rules.zeroSucceeds ? result >= 0 : result > 0)
+            return true;
+        if (rules.record)
+            RecordFrom(module, result);
     }
-    if (rules.zeroSucceeds ? result >= 0 : result > 0)
-        return true;
-    if (rules.record)
-        RecordError(result);
     if (rules.unloadOnFailure)
         FreeModule(S().handle);
     return false;
@@ -117,6 +154,8 @@ HDIB Convert(const char* entry, HDIB dib)
     return Trapped<HDIB>(S().handle, nullptr, [&] { return proc(dib); });
 }
 
+// Annotation entries are called directly (they raise no codec errors) but
+// count as calls in flight all the same.
 template <class Fn>
 Fn Annotation(const char* entry)
 {
@@ -203,9 +242,7 @@ void SetErrorText(const QString& text)
 
 void RecordError(int16_t number)
 {
-    S().errorNumber = number;
-    S().errorText = number == -1 ? QStringLiteral("Unknown error in Imaging Dll")
-                                 : StringResource(S().handle, static_cast<uint16_t>(number));
+    RecordFrom(S().handle, number);
 }
 
 const QList<QRgb>& SharedPalette()
@@ -386,7 +423,7 @@ bool wrjpgfiledib(const QString& name, int16_t quality, int16_t smoothing, int16
 {
     CodecRules rules;
     rules.status = "Writing ";
-    rules.lengthCheck = false;
+    rules.readsFile = false;
     rules.unloadOnFailure = true;
     return Codec<wrjpgfiledib_fn>("wrjpgfiledib", name, rules, [&](wrjpgfiledib_fn fn, const char* file) {
         return fn(file, quality, smoothing, colour, dib, control, callback, S().reserved);
@@ -412,24 +449,30 @@ void InitAnnotation(void* control, void* window, void* control2, ILAnnotationCal
 {
     const auto proc = Annotation<InitAnnotation_fn>("InitAnnotation");
     const QByteArray path = QFile::encodeName(settingsPath);
+    const ModuleCall inFlight(S().handle);
     proc(control, window, control2, c1, c2, c3, c4, c5, path.constData());
 }
 
 void DrawAnnotation(void* control, double scale, int32_t originX, int32_t originY,
                     int32_t offsetX, int32_t offsetY, int32_t barWidth)
 {
-    Annotation<DrawAnnotation_fn>("DrawAnnotation")(control, scale, originX, originY, offsetX,
-                                                    offsetY, barWidth, 0);
+    const auto proc = Annotation<DrawAnnotation_fn>("DrawAnnotation");
+    const ModuleCall inFlight(S().handle);
+    proc(control, scale, originX, originY, offsetX, offsetY, barWidth, 0);
 }
 
 void ClearAnnotation(void* control)
 {
-    Annotation<annotation_fn>("ClearAnnotation")(control);
+    const auto proc = Annotation<annotation_fn>("ClearAnnotation");
+    const ModuleCall inFlight(S().handle);
+    proc(control);
 }
 
 void DestroyAnnotation(void* control)
 {
-    Annotation<annotation_fn>("DestroyAnnotation")(control);
+    const auto proc = Annotation<annotation_fn>("DestroyAnnotation");
+    const ModuleCall inFlight(S().handle);
+    proc(control);
 }
 
 }  // namespace imaging::DLL96V1

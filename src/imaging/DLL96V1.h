@@ -63,12 +63,17 @@ void SetSharedPalette(const QList<QRgb>& palette);
 bool LoadProc(ModuleHandle& handle, const QString& library, const char* entry, void*& proc);
 
 // ---- codec wrappers -------------------------------------------------------
-// Each returns true on success. A file shorter than 30 bytes is refused
-// (false, nothing recorded, module not called); a file that cannot be opened
-// raises EFOpenError. A name that does not fit the module's 512-byte buffer
-// is refused as a file the module cannot open. A failure result is recorded
-// (ErrorNumber, ErrorText); after a failed JPEG read or write the module is
-// unloaded, so the next call loads it again.
+// Each returns true on success. A file to read that cannot be opened raises
+// EFOpenError ("Cannot open file "NAME". REASON"). One that is not a regular
+// file (a FIFO, device, socket or folder) is refused, before anything could
+// wait on it, as a file the module cannot open (IL_ERR_OPEN), and so is a
+// name that does not fit the module's 512-byte buffer; the module is not
+// called then. Any other file, however short, is the module's to judge. A
+// failure result is recorded (ErrorNumber, ErrorText, the text from the
+// module that was called); after a failed JPEG read or write the module is
+// unloaded, so the next call loads it again. That unload waits while a call
+// into the module is still in flight (a progress callback started this one):
+// it happens when the outermost call returns (ModuleLoader.h, FreeModule).
 
 bool fileinfo(const QString& name, QString& formatName, int32_t& width, int32_t& height,
               int16_t& bits, int16_t& figure1, int16_t& figure2, QString& compressionName);

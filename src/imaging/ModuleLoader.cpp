@@ -7,11 +7,33 @@
 
 #include <dlfcn.h>
 
+#include <map>
+#include <mutex>
+
 namespace imaging {
 
 namespace {
 
 int g_loadCount = 0;
+
+// Per module with calls in flight: how many, and the unloads put off until
+// the last of them ends (each a reference of its own to give back).
+struct InFlight {
+    int calls = 0;
+    int pendingUnloads = 0;
+};
+
+std::mutex& InFlightLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::map<ModuleHandle, InFlight>& InFlightModules()
+{
+    static std::map<ModuleHandle, InFlight> modules;
+    return modules;
+}
 
 ModuleHandle Open(const QString& path)
 {
@@ -91,9 +113,51 @@ bool LoadModule(ModuleHandle& handle, const QString& library, QString& dllDirect
 
 void FreeModule(ModuleHandle& handle)
 {
-    if (handle)
-        dlclose(handle);
+    ModuleHandle module = handle;
     handle = nullptr;
+    if (!module)
+        return;
+    {
+        const std::lock_guard lock(InFlightLock());
+        const auto found = InFlightModules().find(module);
+        if (found != InFlightModules().end()) {
+            ++found->second.pendingUnloads;
+            return;
+        }
+    }
+    dlclose(module);
+}
+
+ModuleCall::ModuleCall(ModuleHandle module) : m_module(module)
+{
+    if (!m_module)
+        return;
+    const std::lock_guard lock(InFlightLock());
+    ++InFlightModules()[m_module].calls;
+}
+
+ModuleCall::~ModuleCall()
+{
+    if (!m_module)
+        return;
+    int unloads = 0;
+    {
+        const std::lock_guard lock(InFlightLock());
+        const auto found = InFlightModules().find(m_module);
+        if (found == InFlightModules().end() || --found->second.calls > 0)
+            return;
+        unloads = found->second.pendingUnloads;
+        InFlightModules().erase(found);
+    }
+    while (unloads-- > 0)
+        dlclose(m_module);
+}
+
+int CallsInFlight(ModuleHandle module)
+{
+    const std::lock_guard lock(InFlightLock());
+    const auto found = InFlightModules().find(module);
+    return found == InFlightModules().end() ? 0 : found->second.calls;
 }
 
 void* ResolveSymbol(ModuleHandle handle, const char* name)

@@ -42,8 +42,30 @@ inline constexpr char kTrapMessage[] =
 // Returns whether `handle` is loaded afterwards.
 bool LoadModule(ModuleHandle& handle, const QString& library, QString& dllDirectory);
 
-// dlclose when loaded; the handle becomes null.
+// Unloads a loaded module (dlclose); the handle becomes null at once. While
+// a call into the module is in flight (ModuleCall) the dlclose waits until
+// the outermost such call has ended: a progress callback may run events that
+// start another call, and that call's failure must not take the code of the
+// calls below it away. A load in the meantime (LoadModule on a null handle)
+// gets the module still in memory and holds a reference of its own.
 void FreeModule(ModuleHandle& handle);
+
+// Counts one call into `module` as in flight while it lives (nothing for a
+// null module). Nests: the same module may be called again from inside.
+class ModuleCall {
+public:
+    explicit ModuleCall(ModuleHandle module);
+    ~ModuleCall();
+    ModuleCall(const ModuleCall&) = delete;
+    ModuleCall& operator=(const ModuleCall&) = delete;
+
+private:
+    ModuleHandle m_module;
+};
+
+// How many ModuleCall objects for `module` are alive now: 0 when no call
+// into it is in flight (a test seam; one call may count more than once).
+[[nodiscard]] int CallsInFlight(ModuleHandle module);
 
 // The symbol `name` of a loaded module, or null.
 [[nodiscard]] void* ResolveSymbol(ModuleHandle handle, const char* name);
@@ -58,11 +80,13 @@ void FreeModule(ModuleHandle& handle);
 // Runs one call into a module inside the exception trap: when the module
 // reports (ILTakeException) that it caught an exception, or the call raises
 // on this side, kTrapMessage is shown and the result is false; otherwise
-// `result` holds what the call returned.
+// `result` holds what the call returned. The call and the question after it
+// count as a call in flight (ModuleCall).
 template <class Result, class Call>
 bool RunTrapped(ModuleHandle module, Call&& call, Result& result)
 {
     try {
+        const ModuleCall inFlight(module);
         result = call();
         if (!TakeModuleException(module))
             return true;
