@@ -3,8 +3,10 @@
 // the bytes, never through a struct laid over them.
 #include "Formats.h"
 
+#include "DecodeBudget.h"
 #include "Dib.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -145,14 +147,16 @@ int16_t ParseHeader(const uint8_t* data, size_t size, Header& h)
 
     h.paletteStart = kFileHeader + h.headerSize;
     if (h.compression == kBitfields || h.compression == kAlphaBitfields) {
-        // Masks sit inside the larger headers, after the 40-byte one.
+        // Masks sit inside the larger headers, after the 40-byte one; those a
+        // header has no room for (all of them after a 40-byte one, alpha after
+        // a 52-byte one) follow it.
         const size_t masks = h.compression == kAlphaBitfields ? 4 : 3;
         const uint8_t* at = info + 40;
-        if (h.headerSize == 40) {
-            if (size < h.paletteStart + 4 * masks)
-                return IL_ERR_CORRUPT;
-            h.paletteStart += 4 * masks;
-        }
+        const size_t inHeader = std::min<size_t>(masks, (h.headerSize - 40) / 4);
+        const size_t after = 4 * (masks - inHeader);
+        if (size < h.paletteStart + after)
+            return IL_ERR_CORRUPT;
+        h.paletteStart += after;
         h.red = Channel(U32(at));
         h.green = Channel(U32(at + 4));
         h.blue = Channel(U32(at + 8));
@@ -373,6 +377,26 @@ int16_t ReadRle(const uint8_t* data, size_t size, const Header& h, const Progres
     }
 }
 
+// Refuses a large picture the file's bytes cannot fill before it is
+// allocated. Stored rows must all be there, but for the last one's padding.
+// A run-length stream writes at most 255 pixels per two bytes; what moves and
+// end marks skip stays index 0, which a large picture is not trusted to be.
+int16_t Fits(size_t size, const Header& h, int bits)
+{
+    if (!imglib::DecodedSizeAllowed(h.width, h.height))
+        return IL_ERR_TOO_LARGE;
+    const uint64_t picture = imglib::PictureBytes(h.width, h.height, bits);
+    const uint64_t input = size - h.offset;
+    const auto height = static_cast<uint64_t>(h.height);
+    if (h.compression == kRle8 || h.compression == kRle4) {
+        const uint64_t pixels = static_cast<uint64_t>(h.width) * height;
+        return imglib::Fillable(picture, pixels, input, 128) ? 1 : IL_ERR_TOO_LARGE;
+    }
+    const uint64_t stride = static_cast<uint64_t>(imglib::Stride(h.width, h.bits));
+    const uint64_t stored = (height - 1) * stride + (static_cast<uint64_t>(h.width) * h.bits + 7) / 8;
+    return imglib::Fillable(picture, stored, input, 1) ? 1 : IL_ERR_CORRUPT;
+}
+
 }  // namespace
 
 int16_t InfoBmp(const uint8_t* data, size_t size, ImageInfo& info)
@@ -407,6 +431,8 @@ int16_t ReadBmp(const uint8_t* data, size_t size, const Progress& progress, HDIB
     if (parsed <= 0)
         return parsed;
     const int bits = h.bits <= 8 ? h.bits : 24;
+    if (const int16_t fits = Fits(size, h, bits); fits <= 0)
+        return fits;
     if (const int16_t made = NewPicture(dib, h.width, h.height, bits); made <= 0)
         return made;
     const imglib::DibView view(*dib);

@@ -1,7 +1,7 @@
 #pragma once
 
 // The codec module's formats, each a decoder over bytes in memory. The C
-// entries (Entries.cpp, Info.cpp) map the file, pick the decoder and turn its
+// entries (Entries.cpp, Info.cpp) read the file, pick the decoder and turn its
 // picture into the depth the caller asked for; the fuzz targets call the
 // decoders directly.
 //
@@ -9,6 +9,12 @@
 // on bad data (memory exhaustion may throw std::bad_alloc, which the entry's
 // guard turns into a failure), never reads outside [data, data + size), and
 // refuses a picture that DecodedSizeAllowed() refuses before allocating it.
+// A reader's working memory besides its picture, its library's included, is
+// counted against imglib::DecodeBudget (DecodeBudget.h): past it the reading
+// fails with IL_ERR_TOO_LARGE. A picture over kAllocatedOnTrust bytes that
+// the file's remaining bytes cannot fill is refused before it is allocated:
+// IL_ERR_CORRUPT (it could only end truncated), or IL_ERR_TOO_LARGE for a
+// run-length BMP, whose skips could legally leave most of it unwritten.
 
 #include "imglib.h"
 

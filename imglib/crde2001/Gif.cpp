@@ -1,6 +1,7 @@
 // GIF through giflib from memory: the first frame on the logical screen.
 #include "Formats.h"
 
+#include "DecodeBudget.h"
 #include "Dib.h"
 
 #include <gif_lib.h>
@@ -244,6 +245,12 @@ int16_t ReadGif(const uint8_t* data, size_t size, const Progress& progress, HDIB
     const int32_t height = frame.canvasHeight;
     if (!imglib::DecodedSizeAllowed(width, height))
         return IL_ERR_TOO_LARGE;
+    // giflib's own buffers are small and fixed. A large frame its data cannot
+    // fill is refused before the picture is made: a code takes two bits or
+    // more and gives at most 4096 pixels.
+    const uint64_t framePixels = static_cast<uint64_t>(frame.width) * static_cast<uint64_t>(frame.height);
+    if (!imglib::Fillable(imglib::PictureBytes(width, height, 8), framePixels, size - source.offset, 4 * 4096))
+        return IL_ERR_CORRUPT;
 
     // The table: the frame's colours, the transparent one white, and white
     // added when the frame leaves some of the screen uncovered and has none.

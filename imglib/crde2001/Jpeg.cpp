@@ -9,6 +9,7 @@
 // freeing live in the Decoder/Encoder records of the caller's frame.
 #include "Formats.h"
 
+#include "DecodeBudget.h"
 #include "Dib.h"
 #include "globalmem.h"
 
@@ -33,9 +34,10 @@ namespace {
 // A hostile progressive file can repeat cheap scans over a huge coefficient
 // buffer for minutes; real encoders write about ten.
 constexpr int kMaxScans = 100;
-// libjpeg's own buffers (a progressive file keeps every coefficient). There is
-// no backing store, so a file that needs more fails instead of swapping.
-constexpr long kMaxDecoderMemory = 1024L * 1024L * 1024L;
+// libjpeg's own virtual arrays. There is no backing store, so a file that
+// needs more fails instead of swapping. Everything libjpeg allocates is also
+// counted against the decode's budget (Decoder::budget).
+constexpr long kMaxDecoderMemory = static_cast<long>(imglib::kDecodeBudget);
 // Rows decoded per batch when the rows must be converted or turned.
 constexpr int kBatchRows = 16;
 
@@ -209,6 +211,7 @@ struct CoefficientArrays {
     int count;
     void* pages;
     size_t length;
+    uint64_t counted;  // of the budget, given back on release
     jpeg_memory_mgr original;  // libjpeg's table, for everything not ours
 
     [[nodiscard]] CoefficientArray* Ours(jvirt_barray_ptr pointer)
@@ -247,6 +250,9 @@ struct Decoder {
     int16_t bits;
     bool progressive;
     CoefficientArrays coefficients;
+    // libjpeg's allocations and our coefficient arrays; bytes counted per pool.
+    imglib::DecodeBudget budget{imglib::kDecodeBudget};
+    uint64_t pooled[JPOOL_NUMPOOLS];
 };
 
 [[nodiscard]] Decoder* DecoderOf(j_common_ptr cinfo)
@@ -302,11 +308,14 @@ void RealizeCoefficients(j_common_ptr cinfo)
         rows += c.arrays[i].rowCount;
     }
     const uint64_t bytes = blocks * sizeof(JBLOCK) + rows * sizeof(JBLOCKROW);
-    if (bytes > static_cast<uint64_t>(kMaxDecoderMemory))
+    if (!DecoderOf(cinfo)->budget.Take(bytes))
         Fail(cinfo, IL_ERR_TOO_LARGE);
     c.pages = globalmem_map(static_cast<size_t>(bytes), &c.length);
-    if (c.pages == nullptr)
+    if (c.pages == nullptr) {
+        DecoderOf(cinfo)->budget.Give(bytes);
         Fail(cinfo, IL_ERR_MEMORY);
+    }
+    c.counted = bytes;
     auto* next = static_cast<JBLOCKROW>(c.pages);
     auto* pointers = reinterpret_cast<JBLOCKROW*>(next + blocks);
     for (int i = 0; i < c.count; ++i) {
@@ -329,19 +338,63 @@ JBLOCKARRAY AccessCoefficients(j_common_ptr cinfo, jvirt_barray_ptr pointer, JDI
     return array->rows + startRow;
 }
 
-void FreeCoefficientPool(j_common_ptr cinfo, int pool)
+// libjpeg's allocations, counted per pool until the pool is freed.
+void Count(j_common_ptr cinfo, int pool, uint64_t bytes)
+{
+    Decoder* d = DecoderOf(cinfo);
+    if (pool < 0 || pool >= JPOOL_NUMPOOLS || !d->budget.Take(bytes))
+        Fail(cinfo, IL_ERR_TOO_LARGE);
+    d->pooled[pool] += bytes;
+}
+
+void* AllocateSmall(j_common_ptr cinfo, int pool, size_t bytes)
+{
+    Count(cinfo, pool, bytes);
+    return CoefficientsOf(cinfo).original.alloc_small(cinfo, pool, bytes);
+}
+
+void* AllocateLarge(j_common_ptr cinfo, int pool, size_t bytes)
+{
+    Count(cinfo, pool, bytes);
+    return CoefficientsOf(cinfo).original.alloc_large(cinfo, pool, bytes);
+}
+
+JSAMPARRAY AllocateSamples(j_common_ptr cinfo, int pool, JDIMENSION perRow, JDIMENSION rows)
+{
+    Count(cinfo, pool, uint64_t{rows} * (uint64_t{perRow} * sizeof(JSAMPLE) + sizeof(JSAMPROW)));
+    return CoefficientsOf(cinfo).original.alloc_sarray(cinfo, pool, perRow, rows);
+}
+
+JBLOCKARRAY AllocateBlocks(j_common_ptr cinfo, int pool, JDIMENSION perRow, JDIMENSION rows)
+{
+    Count(cinfo, pool, uint64_t{rows} * (uint64_t{perRow} * sizeof(JBLOCK) + sizeof(JBLOCKROW)));
+    return CoefficientsOf(cinfo).original.alloc_barray(cinfo, pool, perRow, rows);
+}
+
+void ReleaseCoefficients(j_common_ptr cinfo)
 {
     CoefficientArrays& c = CoefficientsOf(cinfo);
+    DecoderOf(cinfo)->budget.Give(c.counted);
+    c.counted = 0;
+    c.Release();
+}
+
+void FreeCoefficientPool(j_common_ptr cinfo, int pool)
+{
     if (pool == JPOOL_IMAGE)
-        c.Release();
-    c.original.free_pool(cinfo, pool);
+        ReleaseCoefficients(cinfo);
+    Decoder* d = DecoderOf(cinfo);
+    if (pool >= 0 && pool < JPOOL_NUMPOOLS) {
+        d->budget.Give(d->pooled[pool]);
+        d->pooled[pool] = 0;
+    }
+    CoefficientsOf(cinfo).original.free_pool(cinfo, pool);
 }
 
 void DestroyMemory(j_common_ptr cinfo)
 {
-    CoefficientArrays& c = CoefficientsOf(cinfo);
-    c.Release();
-    c.original.self_destruct(cinfo);
+    ReleaseCoefficients(cinfo);
+    CoefficientsOf(cinfo).original.self_destruct(cinfo);
 }
 
 void StartDecoder(Decoder& d, const uint8_t* data, size_t size)
@@ -351,6 +404,10 @@ void StartDecoder(Decoder& d, const uint8_t* data, size_t size)
     d.cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
     jpeg_memory_mgr& memory = *d.cinfo.mem;
     d.coefficients.original = memory;
+    memory.alloc_small = AllocateSmall;
+    memory.alloc_large = AllocateLarge;
+    memory.alloc_sarray = AllocateSamples;
+    memory.alloc_barray = AllocateBlocks;
     memory.request_virt_barray = RequestCoefficients;
     memory.realize_virt_arrays = RealizeCoefficients;
     memory.access_virt_barray = AccessCoefficients;
@@ -489,6 +546,29 @@ void ChooseScale(Decoder& d, bool turned)
     jpeg_calc_output_dimensions(&cinfo);
 }
 
+// Huffman codes take a bit at least, and every block of every component
+// needs one (its DC difference) in some scan: a large picture, or the
+// coefficients a multi-scan file keeps, that the bytes after the first scan
+// header cannot code are refused before anything is allocated for them.
+// Arithmetic coding can take less than a bit, so no bound is known for it.
+[[nodiscard]] uint64_t BlocksOf(const jpeg_decompress_struct& cinfo)
+{
+    uint64_t blocks = 0;
+    for (int i = 0; i < cinfo.num_components; ++i)
+        blocks += uint64_t{cinfo.comp_info[i].width_in_blocks} * cinfo.comp_info[i].height_in_blocks;
+    return blocks;
+}
+
+[[nodiscard]] bool Fillable(const jpeg_decompress_struct& cinfo, int32_t width, int32_t height)
+{
+    if (cinfo.arith_code)
+        return true;
+    const uint64_t blocks = BlocksOf(cinfo);
+    const uint64_t picture = imglib::PictureBytes(width, height, cinfo.out_color_space == JCS_GRAYSCALE ? 8 : 24);
+    return imglib::Fillable(std::max<uint64_t>(picture, blocks * sizeof(JBLOCK)), blocks,
+                            cinfo.src->bytes_in_buffer, 8);
+}
+
 int16_t Decode(Decoder& d, const uint8_t* data, size_t size)
 {
     StartDecoder(d, data, size);
@@ -518,6 +598,12 @@ int16_t Decode(Decoder& d, const uint8_t* data, size_t size)
     const int32_t blockHeight = static_cast<int32_t>(turned ? width : height);
     if (!imglib::DecodedSizeAllowed(blockWidth, blockHeight) || !imglib::DecodedSizeAllowed(width, height))
         return IL_ERR_TOO_LARGE;
+    // A multi-scan file keeps every coefficient: refused before a byte of
+    // them is allocated when they alone pass the budget.
+    if (jpeg_has_multiple_scans(&cinfo) && BlocksOf(cinfo) * sizeof(JBLOCK) > d.budget.Left())
+        return IL_ERR_TOO_LARGE;
+    if (!Fillable(cinfo, blockWidth, blockHeight))
+        return IL_ERR_CORRUPT;
 
     jpeg_start_decompress(&cinfo);  // a multi-scan file is read whole here
     if (cinfo.output_width != width || cinfo.output_height != height)

@@ -2,6 +2,7 @@
 // the whole picture: a run may cross from one plane or row into the next.
 #include "Formats.h"
 
+#include "DecodeBudget.h"
 #include "Dib.h"
 
 #include <cstring>
@@ -192,6 +193,15 @@ int16_t ReadPcx(const uint8_t* data, size_t size, const Progress& progress, HDIB
     const int16_t parsed = ParseHeader(data, size, h);
     if (parsed <= 0)
         return parsed;
+    // A large picture the stream cannot fill is refused before it is made:
+    // two bytes run to at most 63, one byte alone is itself.
+    if (!imglib::DecodedSizeAllowed(h.width, h.height))
+        return IL_ERR_TOO_LARGE;
+    const uint64_t lines = static_cast<uint64_t>(h.bytesPerLine) * static_cast<uint64_t>(h.planes) *
+                           static_cast<uint64_t>(h.height);
+    const uint64_t stream = h.dataEnd - kHeader;
+    if (!imglib::Fillable(imglib::PictureBytes(h.width, h.height, h.outBits), lines, stream / 2 + stream % 2, 63))
+        return IL_ERR_CORRUPT;
     if (const int16_t made = NewPicture(dib, h.width, h.height, h.outBits); made <= 0)
         return made;
     const imglib::DibView view(*dib);

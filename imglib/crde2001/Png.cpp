@@ -3,6 +3,7 @@
 // with no C++ object alive in it, so the jump never skips a destructor.
 #include "Formats.h"
 
+#include "DecodeBudget.h"
 #include "Dib.h"
 
 #include <png.h>
@@ -21,6 +22,7 @@ struct PngSource {
     size_t size = 0;
     size_t offset = 0;
     int16_t failure = IL_ERR_CORRUPT;
+    bool overBudget = false;  // an allocation was refused by the budget, not by memory
 };
 
 void ReadFromMemory(png_structp png, png_bytep target, size_t length)
@@ -39,7 +41,7 @@ void NoteReason(png_structp png, png_const_charp message)
     if (!source || !message)
         return;
     if (std::strstr(message, "emory"))
-        source->failure = IL_ERR_MEMORY;
+        source->failure = source->overBudget ? IL_ERR_TOO_LARGE : IL_ERR_MEMORY;
     else if (std::strstr(message, "user limit") || std::strstr(message, "this architecture"))
         source->failure = IL_ERR_TOO_LARGE;
 }
@@ -53,6 +55,45 @@ void OnError(png_structp png, png_const_charp message)
 void OnWarning(png_structp png, png_const_charp message)
 {
     NoteReason(png, message);
+}
+
+// Every allocation of libpng counts against the reading's budget.
+png_voidp Allocate(png_structp png, png_alloc_size_t bytes)
+{
+    auto* budget = static_cast<imglib::DecodeBudget*>(png_get_mem_ptr(png));
+    if (bytes > budget->Left()) {
+        if (auto* source = static_cast<PngSource*>(png_get_error_ptr(png)))
+            source->overBudget = true;
+        return nullptr;
+    }
+    return budget->Allocate(bytes);
+}
+
+void Release(png_structp png, png_voidp block)
+{
+    static_cast<imglib::DecodeBudget*>(png_get_mem_ptr(png))->Free(block);
+}
+
+uint32_t BigEndian32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+           static_cast<uint32_t>(p[2]) << 8 | p[3];
+}
+
+// Bytes of compressed pixels the file holds in its IDAT chunks.
+uint64_t IdatBytes(const uint8_t* data, size_t size)
+{
+    uint64_t total = 0;
+    for (size_t p = 8; p <= size && size - p >= 12;) {
+        const uint64_t length = BigEndian32(data + p);
+        const uint64_t room = size - p - 12;
+        if (std::memcmp(data + p + 4, "IDAT", 4) == 0)
+            total += std::min(length, room);
+        if (length > room)
+            break;
+        p += 12 + static_cast<size_t>(length);
+    }
+    return total;
 }
 
 // Wrappers: false when libpng failed (the reason is in the source).
@@ -82,6 +123,9 @@ bool SafeSetTransforms(png_structp png, png_infop info, int* passes)
             png_set_tRNS_to_alpha(png);
         if (depth == 16)
             png_set_scale_16(png);
+        // Colour rows come out as the block's rows: blue, green, red.
+        if (colourType & PNG_COLOR_MASK_COLOR)
+            png_set_bgr(png);
     }
     *passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
@@ -102,14 +146,18 @@ public:
     {
         m_source.data = data;
         m_source.size = size;
-        m_png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &m_source, OnError, OnWarning);
+        m_png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &m_source, OnError, OnWarning, &m_budget,
+                                         Allocate, Release);
         if (m_png)
             m_info = png_create_info_struct(m_png);
         if (m_info) {
             png_set_read_fn(m_png, &m_source, ReadFromMemory);
-            // Nothing wider or taller than a 24-bit picture we would accept.
+            // Nothing wider or taller than a 24-bit picture we would accept,
+            // and no text or profile chunks by the thousand or megabyte.
             png_set_user_limits(m_png, static_cast<png_uint_32>(IL_MAX_DECODED_BYTES / 3),
                                 static_cast<png_uint_32>(IL_MAX_DECODED_BYTES / 4));
+            png_set_chunk_cache_max(m_png, kMaxChunks);
+            png_set_chunk_malloc_max(m_png, kMaxChunkBytes);
         }
     }
     ~PngReader() { png_destroy_read_struct(&m_png, m_info ? &m_info : nullptr, nullptr); }
@@ -132,6 +180,7 @@ public:
     }
 
     [[nodiscard]] int16_t Failure() const { return m_source.failure; }
+    [[nodiscard]] imglib::DecodeBudget& Budget() { return m_budget; }
     [[nodiscard]] png_structp Png() const { return m_png; }
     [[nodiscard]] png_infop Info() const { return m_info; }
     [[nodiscard]] uint32_t Width() const { return m_width; }
@@ -140,6 +189,10 @@ public:
     [[nodiscard]] int Depth() const { return m_depth; }
 
 private:
+    static constexpr png_uint_32 kMaxChunks = 1000;
+    static constexpr png_alloc_size_t kMaxChunkBytes = 16u * 1024 * 1024;
+
+    imglib::DecodeBudget m_budget;  // outlives the libpng structures it counts
     PngSource m_source;
     png_structp m_png = nullptr;
     png_infop m_info = nullptr;
@@ -185,18 +238,14 @@ void ConvertRow(const uint8_t* in, uint8_t* out, uint32_t width, int channels, i
             out[x] = OnWhite(in[2 * x], in[2 * x + 1]);
         break;
     case 3:
-        for (uint32_t x = 0; x < width; ++x) {
-            out[3 * x] = in[3 * x + 2];
-            out[3 * x + 1] = in[3 * x + 1];
-            out[3 * x + 2] = in[3 * x];
-        }
+        std::memcpy(out, in, static_cast<size_t>(width) * 3);
         break;
-    default:  // 4: colour and alpha
+    default:  // 4: blue, green, red and alpha
         for (uint32_t x = 0; x < width; ++x) {
             const uint8_t* p = in + 4 * x;
-            out[3 * x] = OnWhite(p[2], p[3]);
+            out[3 * x] = OnWhite(p[0], p[3]);
             out[3 * x + 1] = OnWhite(p[1], p[3]);
-            out[3 * x + 2] = OnWhite(p[0], p[3]);
+            out[3 * x + 2] = OnWhite(p[2], p[3]);
         }
         break;
     }
@@ -240,6 +289,18 @@ int16_t ReadPng(const uint8_t* data, size_t size, const Progress& progress, HDIB
     const uint32_t height = reader.Height();
     if (!imglib::DecodedSizeAllowed(width, height))
         return IL_ERR_TOO_LARGE;
+    // Deflate gives at most 1032 bytes per byte: a large picture whose
+    // IDAT chunks cannot hold its pixels is refused before it is made.
+    int samples = 1;
+    switch (reader.ColourType()) {
+    case PNG_COLOR_TYPE_GRAY_ALPHA: samples = 2; break;
+    case PNG_COLOR_TYPE_RGB: samples = 3; break;
+    case PNG_COLOR_TYPE_RGB_ALPHA: samples = 4; break;
+    default: break;
+    }
+    const uint64_t packed = (uint64_t{width} * static_cast<unsigned>(samples * reader.Depth()) + 7) / 8 * height;
+    if (!imglib::Fillable(imglib::PictureBytes(width, height, 24), packed, IdatBytes(data, size), 1032))
+        return IL_ERR_CORRUPT;
 
     // The colour table, composited on white where tRNS makes entries transparent.
     std::vector<imglib::RgbQuad> table;
@@ -292,22 +353,31 @@ int16_t ReadPng(const uint8_t* data, size_t size, const Progress& progress, HDIB
         if (colours > 0)
             std::memcpy(view.Palette(), table.data(), table.size() * sizeof(imglib::RgbQuad));
 
-        // Interlaced pictures fill in over several passes and need every row kept.
-        std::vector<uint8_t> rows(passes > 1 ? rowBytes * height : rowBytes);
+        // Rows libpng gives as the block keeps them go straight into the
+        // block; interlaced ones fill in there over the passes. Others are
+        // converted, and when interlaced need every row kept meanwhile.
+        const bool direct = (channels == 3 || (channels == 1 && dibBits == 8 && colours == 256)) &&
+                            rowBytes <= static_cast<uint64_t>(view.Stride());
+        const bool keepAll = passes > 1 && !direct;
+        const uint64_t kept = keepAll ? uint64_t{rowBytes} * height : rowBytes;
+        if (!reader.Budget().Take(kept))
+            return IL_ERR_TOO_LARGE;
+        std::vector<uint8_t> rows(static_cast<size_t>(kept));
         const uint64_t totalRows = static_cast<uint64_t>(height) * static_cast<unsigned>(passes);
         uint64_t done = 0;
         for (int pass = 0; pass < passes; ++pass) {
             for (uint32_t y = 0; y < height; ++y, ++done) {
                 if (done % 32 == 0 && !progress.Report(static_cast<int>(done * 100 / totalRows)))
                     return IL_ERR_CANCELLED;
-                uint8_t* row = passes > 1 ? rows.data() + rowBytes * y : rows.data();
+                uint8_t* row = direct ? view.Row(static_cast<int32_t>(y))
+                               : keepAll ? rows.data() + rowBytes * y : rows.data();
                 if (!SafeReadRow(reader.Png(), row))
                     return reader.Failure();
-                if (passes == 1)
+                if (!keepAll && !direct)
                     ConvertRow(row, view.Row(static_cast<int32_t>(y)), width, channels, dibBits, colours);
             }
         }
-        if (passes > 1) {
+        if (keepAll) {
             for (uint32_t y = 0; y < height; ++y)
                 ConvertRow(rows.data() + rowBytes * y, view.Row(static_cast<int32_t>(y)), width,
                            channels, dibBits, colours);

@@ -3,6 +3,7 @@
 // packets may run from one row into the next.
 #include "Formats.h"
 
+#include "DecodeBudget.h"
 #include "Dib.h"
 
 #include <cstring>
@@ -238,6 +239,17 @@ int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB
     if (parsed <= 0)
         return parsed;
     const bool indexed = h.kind != Kind::True;
+    // A large picture the pixels cannot fill is refused before it is made:
+    // raw pixels take their bytes each, a packet of 1 + bytes at most 128.
+    if (!imglib::DecodedSizeAllowed(h.width, h.height))
+        return IL_ERR_TOO_LARGE;
+    const int bytes = (h.depth + 7) / 8;
+    const uint64_t pixels = static_cast<uint64_t>(h.width) * static_cast<uint64_t>(h.height);
+    const uint64_t input = size - h.pixelStart;
+    const uint64_t picture = imglib::PictureBytes(h.width, h.height, indexed ? 8 : 24);
+    if (!(h.rle ? imglib::Fillable(picture, pixels, input / (1 + bytes), 128)
+                : imglib::Fillable(picture, pixels, input / bytes, 1)))
+        return IL_ERR_CORRUPT;
     if (const int16_t made = NewPicture(dib, h.width, h.height, indexed ? 8 : 24); made <= 0)
         return made;
     const imglib::DibView view(*dib);
@@ -246,7 +258,6 @@ int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB
     if (indexed)
         FillTable(data, h, view);
 
-    const int bytes = (h.depth + 7) / 8;
     const bool alpha = h.depth == 32 && h.alphaBits > 0;
     PixelStream stream(data, size, h.pixelStart, bytes, h.rle);
     for (int32_t row = 0; row < h.height; ++row) {

@@ -2,6 +2,7 @@
 // RGBA interface knows, as a 24-bit picture with alpha laid on white.
 #include "Formats.h"
 
+#include "DecodeBudget.h"
 #include "Dib.h"
 
 #include <tiffio.h>
@@ -16,8 +17,11 @@ namespace crde {
 
 namespace {
 
-// One allocation inside libtiff never exceeds what a picture we accept could need.
-constexpr tmsize_t kMaxSingleAllocation = static_cast<tmsize_t>(IL_MAX_DECODED_BYTES);
+// One allocation inside libtiff never exceeds a reading's whole budget.
+constexpr tmsize_t kMaxSingleAllocation = static_cast<tmsize_t>(imglib::kDecodeBudget);
+// A band narrower than a strip decodes that strip again from its start for
+// each band: a few bands are worth a smaller buffer, many are not.
+constexpr uint64_t kMaxBandsPerStrip = 4;
 constexpr tdir_t kMaxPages = 32767;  // pages is 16 bits
 
 struct TiffSource {
@@ -160,6 +164,43 @@ struct OptionsFree {
     }
 }
 
+// Decoded bytes per stored byte at most, for the codecs where that is
+// known; 0 where it is not (CCITT, JPEG and the like can be far denser).
+[[nodiscard]] uint64_t MaxRatio(uint16_t compression)
+{
+    switch (compression) {
+    case COMPRESSION_NONE: return 1;
+    case COMPRESSION_PACKBITS: return 64;              // 128 bytes from 2
+    case COMPRESSION_LZW: return 4096;                 // a string of at most 4096 from 9 bits or more
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE: return 1032;             // 258 bytes from 2 bits
+    default: return 0;
+    }
+}
+
+// False when the page's strips or tiles, as far as the file holds them,
+// cannot decode to its pixels: refused before the picture is made.
+[[nodiscard]] bool Fillable(TIFF* tiff, size_t size, uint32_t width, uint32_t height)
+{
+    uint16_t compression = COMPRESSION_NONE;
+    uint16_t bitsPerSample = 1;
+    uint16_t samples = 1;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bitsPerSample);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const uint64_t ratio = MaxRatio(compression);
+    if (ratio == 0)
+        return true;
+    // Each count the file holds takes two bytes of it at least.
+    const uint64_t count = std::min<uint64_t>(TIFFIsTiled(tiff) ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff),
+                                              size / 2 + 1);
+    uint64_t stored = 0;
+    for (uint32_t i = 0; i < count && stored < size; ++i)
+        stored += TIFFGetStrileByteCount(tiff, i);
+    const uint64_t packed = (uint64_t{width} * height * bitsPerSample * samples + 7) / 8;
+    return imglib::Fillable(imglib::PictureBytes(width, height, 24), packed, std::min<uint64_t>(stored, size), ratio);
+}
+
 struct RgbaImageEnd {
     void operator()(TIFFRGBAImage* image) const { TIFFRGBAImageEnd(image); }
 };
@@ -224,6 +265,8 @@ int16_t ReadTiff(const uint8_t* data, size_t size, int page, const Progress& pro
     char message[1024] = {};
     if (!TIFFRGBAImageOK(tiff.get(), message))
         return IL_ERR_UNSUPPORTED;
+    if (!Fillable(tiff.get(), size, width, height))
+        return IL_ERR_CORRUPT;
     TIFFRGBAImage image;
     std::memset(&image, 0, sizeof image);
     if (!TIFFRGBAImageBegin(&image, tiff.get(), 1, message))
@@ -240,7 +283,29 @@ int16_t ReadTiff(const uint8_t* data, size_t size, int page, const Progress& pro
         TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ROWSPERSTRIP, &unit);
     }
     unit = std::clamp<uint32_t>(unit, 1, height);
-    const auto band = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{unit} * ((32 + unit - 1) / unit), height));
+    auto band = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{unit} * ((32 + unit - 1) / unit), height));
+    // Working memory: libtiff's buffer of one decoded strip or tile and our
+    // band of 32-bit pixels, together within the budget.
+    imglib::DecodeBudget budget;
+    const tmsize_t unitBytes = TIFFIsTiled(tiff.get()) ? TIFFTileSize(tiff.get()) : TIFFStripSize(tiff.get());
+    // Separate planes are read a unit of each at once.
+    uint16_t planar = PLANARCONFIG_CONTIG;
+    uint16_t samples = 1;
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const uint64_t units = planar == PLANARCONFIG_SEPARATE ? std::clamp<uint64_t>(samples, 1, 4) : 1;
+    if (unitBytes <= 0 || static_cast<uint64_t>(unitBytes) > budget.Left() / units ||
+        !budget.Take(units * static_cast<uint64_t>(unitBytes)))
+        return IL_ERR_TOO_LARGE;
+    const uint64_t rowBytes = uint64_t{width} * sizeof(uint32_t);
+    const uint64_t fit = budget.Left() / rowBytes;
+    if (fit < band) {
+        if (fit == 0 || (uint64_t{unit} + fit - 1) / fit > kMaxBandsPerStrip)
+            return IL_ERR_TOO_LARGE;
+        band = static_cast<uint32_t>(fit);
+    }
+    if (!budget.Take(rowBytes * band))
+        return IL_ERR_TOO_LARGE;
     // A picture stored bottom row first comes out of each band upside down
     // and so that band belongs at the other end of the picture.
     const uint16_t orientation = image.orientation;

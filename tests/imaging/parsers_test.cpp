@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -324,6 +325,7 @@ private Q_SLOTS:
     void bmpRleClipsRunsAndMoves_data();
     void bmpRleClipsRunsAndMoves();
     void bmpBitfieldsAfterHeader();
+    void bmpAlphaMaskAfterShortHeader();
     void bmpHugePaletteCountIsClamped();
     void tgaMapStartsPastZero_data();
     void tgaMapStartsPastZero();
@@ -771,6 +773,34 @@ void ParsersTest::bmpBitfieldsAfterHeader()
     Decoded cutDecoded;
     Decode(crde::ReadBmp, cut, cutDecoded);
     QCOMPARE(cutDecoded.result, int16_t{IL_ERR_CORRUPT});
+}
+
+// A 52-byte header has room for three masks: with alpha bit fields the
+// fourth follows it. A file that ends with the header is refused without a
+// read past its end (which the sanitizer build would report).
+void ParsersTest::bmpAlphaMaskAfterShortHeader()
+{
+    Writer w;
+    w.raw({'B', 'M'}).u32(74).u32(0).u32(70);
+    w.u32(52).u32(1).u32(1).u16(1).u16(32).u32(6).u32(4).u32(2835).u32(2835).u32(0).u32(0);
+    w.u32(0x00FF0000).u32(0x0000FF00).u32(0x000000FF);
+    QCOMPARE(w.bytes.size(), size_t{66});
+    const Bytes header = w.bytes;
+    w.u32(0xFF000000).u32(0x800000FF);  // alpha mask; half-transparent blue
+    Decoded decoded;
+    Decode(crde::ReadBmp, w.bytes, decoded);
+    QCOMPARE(decoded.result, int16_t{1});
+    const QString difference = Difference(FromDib(decoded.block.dib), Solid(1, 1, [](int, int) { return 0x7F7FFFu; }));
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+
+    // Exactly the header's bytes, on the heap, so a read past them is caught.
+    const auto alone = std::make_unique<uint8_t[]>(header.size());
+    std::copy(header.begin(), header.end(), alone.get());
+    HDIB dib = nullptr;
+    QCOMPARE(crde::ReadBmp(alone.get(), header.size(), {}, &dib), int16_t{IL_ERR_CORRUPT});
+    QVERIFY(dib == nullptr);
+    crde::ImageInfo info;
+    QCOMPARE(crde::InfoBmp(alone.get(), header.size(), info), int16_t{IL_ERR_CORRUPT});
 }
 
 void ParsersTest::bmpHugePaletteCountIsClamped()
