@@ -251,6 +251,17 @@ void ConvertRow(const uint8_t* in, uint8_t* out, uint32_t width, int channels, i
     }
 }
 
+// Samples per pixel of a colour type (an index or a grey level is one).
+int Samples(int colourType)
+{
+    switch (colourType) {
+    case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
+    case PNG_COLOR_TYPE_RGB: return 3;
+    case PNG_COLOR_TYPE_RGB_ALPHA: return 4;
+    default: return 1;
+    }
+}
+
 }  // namespace
 
 int16_t InfoPng(const uint8_t* data, size_t size, ImageInfo& info)
@@ -259,13 +270,7 @@ int16_t InfoPng(const uint8_t* data, size_t size, ImageInfo& info)
     const int16_t header = reader.ReadHeader();
     if (header <= 0)
         return header;
-    int samples = 1;
-    switch (reader.ColourType()) {
-    case PNG_COLOR_TYPE_GRAY_ALPHA: samples = 2; break;
-    case PNG_COLOR_TYPE_RGB: samples = 3; break;
-    case PNG_COLOR_TYPE_RGB_ALPHA: samples = 4; break;
-    default: break;
-    }
+    const int samples = Samples(reader.ColourType());
     info.format = "PNG";
     info.width = static_cast<int32_t>(reader.Width());
     info.height = static_cast<int32_t>(reader.Height());
@@ -291,13 +296,7 @@ int16_t ReadPng(const uint8_t* data, size_t size, const Progress& progress, HDIB
         return IL_ERR_TOO_LARGE;
     // Deflate gives at most 1032 bytes per byte: a large picture whose
     // IDAT chunks cannot hold its pixels is refused before it is made.
-    int samples = 1;
-    switch (reader.ColourType()) {
-    case PNG_COLOR_TYPE_GRAY_ALPHA: samples = 2; break;
-    case PNG_COLOR_TYPE_RGB: samples = 3; break;
-    case PNG_COLOR_TYPE_RGB_ALPHA: samples = 4; break;
-    default: break;
-    }
+    const int samples = Samples(reader.ColourType());
     const uint64_t packed = (uint64_t{width} * static_cast<unsigned>(samples * reader.Depth()) + 7) / 8 * height;
     if (!imglib::Fillable(imglib::PictureBytes(width, height, 24), packed, IdatBytes(data, size), 1032))
         return IL_ERR_CORRUPT;
