@@ -4,6 +4,7 @@
 #include "TForm2.h"
 #include "boards/Catalogue.h"
 #include "boards/TfcTreeCombo.h"
+#include "boards/TfcTreeNode.h"
 #include "browser/TWebHost.h"
 #include "dialogs/TMMOpenDialog.h"
 #include "platform/TIniFile.h"
@@ -233,7 +234,9 @@ void TForm1::RunPhotoCommand(const std::optional<QString>& photo)
         m_browser->raise();
         m_browser->activateWindow();
     }
-    if (const boards::TfcTreeNode* node = m_board->SelectedNode()) {
+    // A category is no board: a top-level node names no host to post to.
+    const boards::TfcTreeNode* node = m_board->SelectedNode();
+    if (node && node->Parent()) {
         const QString host = node->DataText2().isEmpty() ? node->Text() : node->DataText2();
         m_seam.navigate(QStringLiteral("http://") + host + u'/' + node->DataText1() + QStringLiteral("#fosform"));
     } else {
@@ -404,7 +407,7 @@ void TForm1::WriteSettings()
     settings.WriteInteger(kWindowSection, QStringLiteral("Left"), x());
     const boards::TfcTreeNode* node = m_board->SelectedNode();
     settings.WriteString(kBoardSection, QStringLiteral("Select"),
-                         node ? node->Text() : boards::DefaultBoardHost());
+                         node && node->Parent() ? node->Text() : boards::DefaultBoardHost());
 }
 
 }  // namespace app

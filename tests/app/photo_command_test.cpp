@@ -269,8 +269,11 @@ private Q_SLOTS:
                                                       << "ялта.рф";
         QTest::newRow("no posting path") << "obyavleniya.net" << "http://obyavleniya.net/#fosform"
                                          << "obyavleniya.net";
-        QTest::newRow("category") << "Общетаматические" << "http://Общетаматические/#fosform"
-                                  << "Общетаматические";
+        // A category is no board: the default board's page, its host stored.
+        QTest::newRow("category") << "Общетаматические" << "http://doska-krym.ru/board/i.php#fosform"
+                                  << "doska-krym.ru";
+        QTest::newRow("category with a space") << "Санатории Украины" << "http://doska-krym.ru/board/i.php#fosform"
+                                               << "doska-krym.ru";
         QTest::newRow("nothing selected") << "no-such-board.example"
                                           << "http://doska-krym.ru/board/i.php#fosform" << "doska-krym.ru";
     }
