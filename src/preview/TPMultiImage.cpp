@@ -188,12 +188,6 @@ void TPMultiImage::SetScrollbarWidth(int width)
     repaint();
 }
 
-void TPMultiImage::SetGrabHandCursor(int16_t index)
-{
-    // The cursor itself is registered under this index by the input side.
-    m_grabHandCursor = index;
-}
-
 void TPMultiImage::SetStretch(bool stretch)
 {
     if (stretch == m_stretch)

@@ -93,6 +93,14 @@ QCursor TPMultiImage::ControlCursor(int16_t index)
     return Cursors().value(index, QCursor(Qt::ArrowCursor));
 }
 
+void TPMultiImage::SetGrabHandCursor(int16_t index)
+{
+    m_grabHandCursor = index;
+    // The hand is there under whatever index the control is given.
+    if (!Cursors().contains(index))
+        Cursors().insert(index, GrabHand());
+}
+
 // ---- clipboard ---------------------------------------------------------------
 
 void TPMultiImage::Copy()
@@ -235,7 +243,7 @@ void TPMultiImage::mousePressEvent(QMouseEvent* event)
     m_panning = true;
     m_savedCursor = cursor();
     setCursor(ControlCursor(m_grabHandCursor));
-    QApplication::setOverrideCursor(ControlCursor(kGrabHand));
+    QApplication::setOverrideCursor(ControlCursor(m_grabHandCursor));
     m_screenCursorSet = true;
 }
 

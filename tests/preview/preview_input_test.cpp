@@ -169,6 +169,15 @@ private Q_SLOTS:
         QCOMPARE(hand.shape(), Qt::BitmapCursor);
         QVERIFY(!hand.pixmap().isNull());
         QCOMPARE(TPMultiImage::ControlCursor(99).shape(), Qt::ArrowCursor);
+        // Under another index the hand is still the hand, panning included.
+        m_control->SetGrabHandCursor(12);
+        QCOMPARE(TPMultiImage::ControlCursor(12).shape(), Qt::BitmapCursor);
+        Show(Marked(1000, 800));
+        QTest::mousePress(m_control.get(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 100));
+        QVERIFY(QApplication::overrideCursor() != nullptr);
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::BitmapCursor);
+        QCOMPARE(m_control->cursor().shape(), Qt::BitmapCursor);
+        QTest::mouseRelease(m_control.get(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 100));
     }
 
     // Every copy key gives the same picture; every cut leaves only Color; a
