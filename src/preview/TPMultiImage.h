@@ -362,6 +362,7 @@ private:
     // Message modes.
     MessageMode m_messageMode = MessageMode::Off;
     QColor m_rememberedColor;
+    bool m_colorOwed = false;
     QStringList m_messageLines;
     QFont m_messageFont;
     QColor m_messageColor;

@@ -19,7 +19,10 @@ void TPMultiImage::StartMessageMode(const QString& name, bool credits)
     if (!file.open(QIODevice::ReadOnly))
         throw platform::Exception(QStringLiteral("Файл сообщения не открыт: ") + name);
     const MessageFile message = ParseMessageFile(file.readAll(), credits);
-    m_rememberedColor = m_color;
+    // Color is still owed from an earlier message: that is the one to give back.
+    if (!m_colorOwed)
+        m_rememberedColor = m_color;
+    m_colorOwed = false;
     SetColor(message.background);
     m_messageMode = credits ? MessageMode::Credits : MessageMode::Scrolling;
     m_messageLines = message.lines;
@@ -40,12 +43,20 @@ void TPMultiImage::StartMessageMode(const QString& name, bool credits)
 
 void TPMultiImage::EndMessageMode(bool giveColorBack)
 {
-    if (m_messageMode == MessageMode::Off)
+    // A mode ended without giving Color back (a paste) still owes it to the
+    // next load by name.
+    if (m_messageMode == MessageMode::Off) {
+        if (giveColorBack && m_colorOwed) {
+            m_colorOwed = false;
+            SetColor(m_rememberedColor);
+        }
         return;
+    }
     m_messageMode = MessageMode::Off;
     if (m_messageTimer)
         m_messageTimer->stop();
     m_strip = QImage();
+    m_colorOwed = !giveColorBack;
     if (giveColorBack)
         SetColor(m_rememberedColor);
     update();

@@ -4,7 +4,9 @@
 #include "preview/MessageFile.h"
 #include "preview/TPMultiImage.h"
 
+#include <QClipboard>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -155,6 +157,22 @@ private Q_SLOTS:
         QCOMPARE(m_control->MessagePosition().y(), 120);
         Ticks(2 * (120 + lineHeight + 6));
         QCOMPARE(m_control->MessageLine(), 0);  // after the third, the first
+    }
+
+    // A paste ends the mode and keeps the message's background; the next
+    // load by name still gives Color back.
+    void colorBackAfterAPaste()
+    {
+        m_control->SetImageName(kData + QStringLiteral("/sample.scm"));
+        QCOMPARE(m_control->Color(), QColor(0x00, 0x00, 0x80));
+        QImage picture(30, 20, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QGuiApplication::clipboard()->setImage(picture);
+        QVERIFY(QMetaObject::invokeMethod(m_control.get(), "Paste"));
+        QCOMPARE(m_control->CurrentMessageMode(), TPMultiImage::MessageMode::Off);
+        QCOMPARE(m_control->Color(), QColor(0x00, 0x00, 0x80));
+        m_control->SetImageName(m_dir.filePath(QStringLiteral("missing.jpg")));
+        QCOMPARE(m_control->Color(), QColor(Qt::green));
     }
 
     // A file that cannot be read or parsed leaves the picture empty, no mode.
