@@ -430,7 +430,8 @@ void TPMultiImage::BarsFollowView()
     // Qt leaves out of a paint what the visible children cover, so the bars
     // are shown or hidden as soon as the view changes, before the paint that
     // lays them out again.
-    if (PaintLaysOutBars())
+    // With no graphic there is nothing to scroll: the bars go too.
+    if (PaintLaysOutBars() || !m_picture.HasGraphic())
         LayOutScrollbars();
 }
 

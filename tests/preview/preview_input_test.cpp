@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMimeData>
+#include <QScrollBar>
 #include <QTest>
 
 #include <memory>
@@ -234,6 +235,24 @@ private Q_SLOTS:
         QGuiApplication::clipboard()->setImage(picture);
         QTest::keyClick(m_control.get(), Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(m_control->Picture().Bitmap().Handle().convertToFormat(QImage::Format_RGB888), picture);
+    }
+
+    // An empty control shows no bars: after a cut and after a failed load.
+    void noGraphicNoBars()
+    {
+        m_control->SetScrolling(true);
+        m_control->SetShowScrollbars(true);
+        for (int way = 0; way < 2; ++way) {
+            Show(Marked(1000, 800));
+            QVERIFY(m_control->VerticalBar()->isVisible() && m_control->HorizontalBar()->isVisible());
+            if (way == 0)
+                QTest::keyClick(m_control.get(), Qt::Key_Delete, Qt::ShiftModifier);
+            else
+                m_control->SetImageName(QStringLiteral("/nonexistent/photo.jpg"));
+            QVERIFY(!m_control->Picture().HasGraphic());
+            QVERIFY(!m_control->VerticalBar()->isVisible());
+            QVERIFY(!m_control->HorizontalBar()->isVisible());
+        }
     }
 
     // A grey picture stays grey, a half-transparent one lies on white, as a
