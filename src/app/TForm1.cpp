@@ -25,6 +25,10 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
+#include <QGuiApplication>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -389,6 +393,7 @@ void TForm1::FormCreate(const QString& executablePath)
     }
     move(x(), settings.ReadInteger(kWindowSection, QStringLiteral("Top"), y()));
     move(settings.ReadInteger(kWindowSection, QStringLiteral("Left"), x()), y());
+    KeepReachable();
     m_board->SetText(
         settings.ReadString(kBoardSection, QStringLiteral("Select"), boards::DefaultBoardHost()));
 
@@ -398,6 +403,24 @@ void TForm1::FormCreate(const QString& executablePath)
         m_board->CloseUp(true);
     } catch (...) {
     }
+}
+
+// A stored position can leave the window out of reach (a monitor since
+// unplugged, a hand-edited file), and only the photo command, which needs the
+// window, writes it again: a window whose selector and button show on no
+// screen comes back onto the primary screen's free area.
+void TForm1::KeepReachable()
+{
+    const QRect strip = m_board->geometry().united(m_submit->geometry()).translated(m_panel1->pos() + pos());
+    for (const QScreen* screen : QGuiApplication::screens())
+        if (screen->availableGeometry().contains(strip))
+            return;
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return;
+    const QRect area = primary->availableGeometry();
+    move(std::clamp(x(), area.left(), std::max(area.left(), area.right() + 1 - width())),
+         std::clamp(y(), area.top(), std::max(area.top(), area.bottom() + 1 - height())));
 }
 
 void TForm1::WriteSettings()

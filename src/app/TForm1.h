@@ -110,6 +110,7 @@ private:
     void CreateControls();
     void CreateExport();
     void FormCreate(const QString& executablePath);
+    void KeepReachable();
 
     QString m_settingsPath;
     bool m_exitRequested = false;

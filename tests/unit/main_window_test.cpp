@@ -127,6 +127,26 @@ private Q_SLOTS:
         QCOMPARE(form.pos(), position);
     }
 
+    // A position off every screen comes back onto the primary screen; one
+    // that shows the selector and the button stays as stored.
+    void unreachablePositionComesBack()
+    {
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        Write("[Window]\nTop=-5000\nLeft=99999\n");
+        {
+            TForm1 form(m_exe);
+            QCOMPARE(form.pos(), QPoint(area.right() + 1 - form.width(), area.top()));
+        }
+        Write("[Window]\nTop=99999\nLeft=-99999\n");
+        {
+            TForm1 form(m_exe);
+            QCOMPARE(form.pos(), QPoint(area.left(), area.bottom() + 1 - form.height()));
+        }
+        Write("[Window]\nTop=20\nLeft=-40\n");
+        TForm1 form(m_exe);
+        QCOMPARE(form.pos(), QPoint(-40, 20));
+    }
+
     void storedBoardSelectsItsNode_data()
     {
         QTest::addColumn<QString>("stored");
