@@ -211,24 +211,36 @@ void TForm1::RunPhotoCommand(const std::optional<QString>& photo)
         name += kOutputSuffix;
         const QString output = folder + u'/' + name;
 
-        const FileStamp before = StampOf(output);
-        reduce::ResizeImage_Block(this, *m_export, kTarget, kThreshold, kQuality, kAmount, output);
-        const FileStamp after = StampOf(output);
-        // An older file of that name is no proof that this run wrote one.
-        if (after.exists && !(after == before)) {
-            setWindowTitle(name);
-            m_export->SetImageName(output);
-            m_lastReduced = output;
+        // Whether this run wrote `target`: an older file of that name is no
+        // proof.
+        const auto reduceTo = [this](const QString& target) {
+            const FileStamp before = StampOf(target);
+            reduce::ResizeImage_Block(this, *m_export, kTarget, kThreshold, kQuality, kAmount, target);
+            const FileStamp after = StampOf(target);
+            return after.exists && !(after == before);
+        };
+        const auto written = [this](const QString& target, const QString& caption) {
+            setWindowTitle(caption);
+            m_export->SetImageName(target);
+            m_lastReduced = target;
+        };
+        if (reduceTo(output)) {
+            written(output, name);
         } else {
-            m_seam.writeErrorBox(this, QStringLiteral("Ошибка записи"),
-                                 QStringLiteral("Нет доступа для записи копии файла на выбранный диск.\r\n"
-                                                "Нажмите \"OK\" и в откывшемся окне выберите диск для сохранения "
-                                                "измененного изображения."));
-            if (const std::optional<QString> chosen = m_seam.savePicture(this)) {
-                reduce::ResizeImage_Block(this, *m_export, kTarget, kThreshold, kQuality, kAmount, *chosen);
-                setWindowTitle(*chosen);
-                m_export->SetImageName(*chosen);
-                m_lastReduced = *chosen;
+            // Again and again until a write succeeds or the user gives up;
+            // then caption and preview stay as they are.
+            for (;;) {
+                m_seam.writeErrorBox(this, QStringLiteral("Ошибка записи"),
+                                     QStringLiteral("Нет доступа для записи копии файла на выбранный диск.\r\n"
+                                                    "Нажмите \"OK\" и в откывшемся окне выберите диск для сохранения "
+                                                    "измененного изображения."));
+                const std::optional<QString> chosen = m_seam.savePicture(this);
+                if (!chosen)
+                    break;
+                if (reduceTo(*chosen)) {
+                    written(*chosen, *chosen);
+                    break;
+                }
             }
         }
     }

@@ -385,6 +385,50 @@ private Q_SLOTS:
         QCOMPARE(m_window->Export()->ImageName(), chosen);
     }
 
+    // A name chosen in the save dialog that cannot be written either: the
+    // box and the dialog again until a write succeeds; given up, caption and
+    // preview stay as they were.
+    void failedSecondWriteAsksAgain()
+    {
+        m_chosen = Source(QStringLiteral("IMG_1.JPG"));
+        const QString second = m_dir->filePath(QStringLiteral("second.jpg"));
+        const QString third = m_dir->filePath(QStringLiteral("third.jpg"));
+        auto limit = std::make_unique<WriteLimit>(4096);
+        app::TPhotoCommandSeam seam = m_window->Seam();
+        seam.savePicture = [&](QWidget*) -> std::optional<QString> {
+            if (++m_saveDialogs == 2)
+                limit->Lift();
+            return m_saveDialogs == 1 ? second : third;
+        };
+        m_window->SetSeam(seam);
+        m_window->submitClick();
+        QCOMPARE(m_boxes.size(), 2);
+        QCOMPARE(m_saveDialogs, 2);
+        QVERIFY(!QFile::exists(second));
+        QVERIFY(IsJpeg(third));
+        QCOMPARE(m_window->windowTitle(), third);
+        QCOMPARE(m_window->LastReducedPhoto(), third);
+
+        // Given up after a second failure.
+        m_boxes.clear();
+        m_saveDialogs = 0;
+        QVERIFY(QFile::remove(third));
+        TForm1 other(m_dir->filePath(QStringLiteral("other")));
+        seam.savePicture = [&](QWidget*) -> std::optional<QString> {
+            return ++m_saveDialogs == 1 ? std::optional<QString>(second) : std::nullopt;
+        };
+        other.SetSeam(seam);
+        limit.reset();  // the old limit's end must not lift the new one
+        limit = std::make_unique<WriteLimit>(4096);
+        other.submitClick();
+        limit.reset();
+        QCOMPARE(m_boxes.size(), 2);
+        QCOMPARE(m_saveDialogs, 2);
+        QCOMPARE(other.windowTitle(), QStringLiteral("Снимкорез для досок объявлений"));
+        QCOMPARE(other.Export()->ImageName(), *m_chosen);
+        QVERIFY(other.LastReducedPhoto().isEmpty());
+    }
+
     // The real save dialog adds ".jpg" to a name typed without extension.
     void saveDialogAddsTheExtension()
     {
