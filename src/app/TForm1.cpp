@@ -47,6 +47,7 @@ namespace {
 
 const QString kWindowSection = QStringLiteral("Window");
 const QString kBoardSection = QStringLiteral("Board");
+const QString kPhotoSection = QStringLiteral("Photo");
 const QString kOutputSuffix = QStringLiteral("_Resize728px.jpg");
 constexpr int32_t kTarget = 728;
 constexpr int32_t kThreshold = 640;
@@ -121,7 +122,7 @@ std::optional<QString> DroppedFile(const QMimeData* data)
 
 std::optional<QString> SavePictureDialog(QWidget* parent)
 {
-    QFileDialog dialog(parent);
+    QFileDialog dialog(parent, QString(), PicturesFolder());
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("jpg"));
@@ -145,7 +146,12 @@ TForm1::TForm1(const QString& executablePath, QWidget* parent) : QWidget(parent)
             m_openDialog->setObjectName(QStringLiteral("MMOpenDialog1"));
             m_openDialog->SetFilter(kOpenFilter);
             m_openDialog->TiffSelectedPage = 0;
+            m_openDialog->setDirectory(PicturesFolder());
         }
+        // Where the last photo was chosen, as the platform's own dialog
+        // remembers it; the first time, the pictures folder.
+        if (!m_photoFolder.isEmpty() && QFileInfo(m_photoFolder).isDir())
+            m_openDialog->setDirectory(m_photoFolder);
         if (!m_openDialog->Execute())
             return std::nullopt;
         return m_openDialog->FileName();
@@ -199,6 +205,7 @@ void TForm1::RunPhotoCommand(const std::optional<QString>& photo)
 
     if (photo) {
         const QString& source = *photo;
+        m_photoFolder = QFileInfo(source).absolutePath();
         m_export->SetImageName(source);
         // The folder with its closing separator, "/", and the name with its
         // extension (the last "." on) replaced.
@@ -408,6 +415,7 @@ void TForm1::FormCreate(const QString& executablePath)
     KeepReachable();
     m_board->SetText(
         settings.ReadString(kBoardSection, QStringLiteral("Select"), boards::DefaultBoardHost()));
+    m_photoFolder = settings.ReadString(kPhotoSection, QStringLiteral("Folder"), QString());
 
     // Restores the stored choice; a failure leaves the selector as it is.
     try {
@@ -443,6 +451,9 @@ void TForm1::WriteSettings()
     const boards::TfcTreeNode* node = m_board->SelectedNode();
     settings.WriteString(kBoardSection, QStringLiteral("Select"),
                          node && node->Parent() ? node->Text() : boards::DefaultBoardHost());
+    // Unknown to older copies, which read on without it.
+    if (!m_photoFolder.isEmpty())
+        settings.WriteString(kPhotoSection, QStringLiteral("Folder"), m_photoFolder);
 }
 
 }  // namespace app

@@ -124,6 +124,8 @@ private:
     TForm2* m_browser = nullptr;
     TPhotoCommandSeam m_seam;
     QString m_lastReduced;
+    // Where the last photo was chosen (kept in the settings).
+    QString m_photoFolder;
     bool m_running = false;
 };
 

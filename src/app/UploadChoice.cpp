@@ -35,20 +35,23 @@ QStringList PicturePatterns(const QString& entry)
 
 }  // namespace
 
+QString PicturesFolder()
+{
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return !pictures.isEmpty() && QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
+}
+
 TUploadChoice UploadChoiceFor(const browser::FileRequest& request, const QString& lastReduced,
                               const QString& openDialogFolder)
 {
     TUploadChoice choice;
     choice.mode = request.mode;
-    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     if (!lastReduced.isEmpty())
         choice.folder = QFileInfo(lastReduced).absolutePath();
     else if (!openDialogFolder.isEmpty())
         choice.folder = openDialogFolder;
-    else if (!pictures.isEmpty() && QFileInfo(pictures).isDir())
-        choice.folder = pictures;
     else
-        choice.folder = QDir::homePath();
+        choice.folder = PicturesFolder();
 
     QStringList patterns;
     bool onlyPictures = !request.accept.isEmpty();

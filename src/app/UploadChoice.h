@@ -7,6 +7,9 @@
 
 namespace app {
 
+// The user's pictures folder when it exists, else home.
+[[nodiscard]] QString PicturesFolder();
+
 // How the upload helper's file dialog opens for a page's file input.
 struct TUploadChoice {
     browser::FileRequest::Mode mode = browser::FileRequest::Mode::Open;

@@ -493,6 +493,34 @@ private Q_SLOTS:
         QCOMPARE(m_window->MMOpenDialog1()->MultiMedia()->MediaName(), photo);
     }
 
+    // The open dialog starts where the last photo was chosen, also in the
+    // next run: the folder is kept with the other settings.
+    void openDialogRemembersTheFolder()
+    {
+        QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("дача")));
+        const QString folder = m_dir->filePath(QStringLiteral("дача"));
+        QVERIFY(QFile::copy(kPhoto, folder + QStringLiteral("/sofa.jpg")));
+        m_chosen = folder + QStringLiteral("/sofa.jpg");
+        m_window->submitClick();
+        QCOMPARE(platform::TIniFile(Settings()).ReadString(QStringLiteral("Photo"), QStringLiteral("Folder"), QString()),
+                 folder);
+
+        TForm1 next(m_dir->filePath(QStringLiteral("snimkorez")));  // its own dialogs, no browser
+        QString started;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&] {
+            dialogs::TMMOpenDialog* dialog = next.MMOpenDialog1();
+            if (!dialog || !dialog->isVisible())
+                return;
+            started = dialog->directory().absolutePath();
+            QMetaObject::invokeMethod(dialog, "reject");
+        });
+        closer.start(20);
+        next.submitClick();
+        closer.stop();
+        QCOMPARE(started, folder);
+    }
+
     // A photo dropped on the window gives what choosing it gives.
     void droppedPhoto()
     {
