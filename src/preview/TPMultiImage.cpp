@@ -458,8 +458,6 @@ void TPMultiImage::Paint(QPainter& painter)
 
     if (!m_picture.HasGraphic()) {
         painter.fillRect(rect(), m_color);
-        if (m_messageMode != MessageMode::Off)
-            painter.drawImage(m_stripPosition, m_strip);
     } else {
         const QImage* image = SourceImage();
         const int w = m_picture.Width();
@@ -483,6 +481,10 @@ void TPMultiImage::Paint(QPainter& painter)
         if (OnPaintArea)
             OnPaintArea(this, area.x, area.y, area.width, area.height);
     }
+    // The message shows whatever the picture became meanwhile (an empty
+    // bitmap is a graphic too).
+    if (m_messageMode != MessageMode::Off)
+        painter.drawImage(m_stripPosition, m_strip);
     if (!m_text.isEmpty())
         PaintText(painter);
     if (m_borderStyle == TBorderStyle::bsSingle) {

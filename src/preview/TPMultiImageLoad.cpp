@@ -288,6 +288,8 @@ void TPMultiImage::SetImageName(const QString& name)
         } catch (...) {
             m_picture.Clear();
         }
+        // The file's information is the message's now, not the last picture's.
+        ReadFileInfo(name);
         FinishLoad();
         return;
     }

@@ -493,6 +493,30 @@ private Q_SLOTS:
         QCOMPARE(m_window->MMOpenDialog1()->MultiMedia()->MediaName(), photo);
     }
 
+    // A scrolling message chosen with the photo button shows its text: the
+    // command ends at the reduction (no picture to reduce), the message runs
+    // on, also after an icon was shown before it.
+    void messageThroughThePhotoButton()
+    {
+        const QString icon = m_dir->filePath(QStringLiteral("icon.ico"));
+        QVERIFY(QFile::copy(QStringLiteral(SNIMKOREZ_SOURCE "/tests/data/preview/icon.ico"), icon));
+        m_window->Export()->SetImageName(icon);
+        m_chosen = QStringLiteral(SNIMKOREZ_SOURCE "/data/messages/sample.scm");
+        QVERIFY(QFileInfo::exists(*m_chosen));
+        QVERIFY_THROWS_EXCEPTION(std::exception, m_window->submitClick());
+        preview::TPMultiImage* control = m_window->Export();
+        QCOMPARE(control->CurrentMessageMode(), preview::TPMultiImage::MessageMode::Scrolling);
+        QCOMPARE(control->FileInfo().imageType, QStringLiteral("SCM"));
+        for (int i = 0; i < 2 * 300; ++i)
+            control->MessageTick();
+        const QImage shown = control->grab().toImage();
+        bool gold = false;
+        for (int x = 400; x < 728 && !gold; x += 2)
+            for (int y = 0; y < 400 && !gold; y += 2)
+                gold = shown.pixelColor(x, y).red() > 200 && shown.pixelColor(x, y).blue() < 100;
+        QVERIFY2(gold, "no text of the message in the preview");
+    }
+
     // The open dialog starts where the last photo was chosen, also in the
     // next run: the folder is kept with the other settings.
     void openDialogRemembersTheFolder()
