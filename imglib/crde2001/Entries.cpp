@@ -11,7 +11,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <fcntl.h>
 #include <string>
 #include <sys/random.h>
@@ -67,27 +66,18 @@ int16_t ReadFile(const char* name, Decoder decode, int bits, int dither, HDIB* o
     return 1;
 }
 
-// Six letters for a temporary name, random enough that a clash is rare
-// (O_EXCL catches those).
+// Six letters for a temporary name. A clash only costs another try (O_EXCL),
+// so a counter will do when the kernel has no random bytes yet.
 std::string RandomLetters()
 {
     static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     static std::atomic<uint64_t> counter{0};
-    uint8_t random[6] = {};
-    if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        uint64_t mixed = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(getpid()) << 32) ^
-                         (counter++ * 0x9E3779B97F4A7C15ull);
-        for (uint8_t& byte : random) {
-            mixed ^= mixed >> 29;
-            mixed *= 0xBF58476D1CE4E5B9ull;
-            byte = static_cast<uint8_t>(mixed >> 56);
-        }
-    }
+    uint64_t bits = 0;
+    if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits))
+        bits = (static_cast<uint64_t>(getpid()) << 32) ^ counter++;
     std::string letters;
-    for (const uint8_t byte : random)
-        letters += kLetters[byte % (sizeof kLetters - 1)];
+    for (int i = 0; i < 6; ++i, bits /= sizeof kLetters - 1)
+        letters += kLetters[bits % (sizeof kLetters - 1)];
     return letters;
 }
 
