@@ -34,6 +34,8 @@ int Number(const QString& value, const QString& key, int low, int high)
 
 MessageFile ParseMessageFile(const QByteArray& bytes, bool credits)
 {
+    if (bytes.size() > kMessageFileLimit)
+        Refuse(QStringLiteral("файл больше %1 КБ").arg(kMessageFileLimit / 1024));
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = utf8(bytes);
     if (utf8.hasError())

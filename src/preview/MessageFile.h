@@ -32,8 +32,12 @@ struct MessageFile {
     QStringList lines;  // one for a scrolling message
 };
 
+// A message scrolls a pixel a tick; a longer file would take weeks to show
+// and its line would overflow the strip's coordinates.
+inline constexpr qint64 kMessageFileLimit = 1 << 20;
+
 // Raises platform::Exception (in Russian) when the text is not a message
-// of that kind.
+// of that kind, or is longer than kMessageFileLimit bytes.
 [[nodiscard]] MessageFile ParseMessageFile(const QByteArray& bytes, bool credits);
 
 }  // namespace preview

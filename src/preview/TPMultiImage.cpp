@@ -484,7 +484,7 @@ void TPMultiImage::Paint(QPainter& painter)
     // The message shows whatever the picture became meanwhile (an empty
     // bitmap is a graphic too).
     if (m_messageMode != MessageMode::Off)
-        painter.drawImage(m_stripPosition, m_strip);
+        m_strip.Draw(painter, m_stripPosition, rect());
     if (!m_text.isEmpty())
         PaintText(painter);
     if (m_borderStyle == TBorderStyle::bsSingle) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MessageStrip.h"
 #include "imaging/TPicture.h"
 
 #include <QColor>
@@ -222,7 +223,7 @@ public:
     enum class MessageMode { Off, Scrolling, Credits };
     [[nodiscard]] MessageMode CurrentMessageMode() const noexcept { return m_messageMode; }
     [[nodiscard]] QPoint MessagePosition() const noexcept { return m_stripPosition; }
-    [[nodiscard]] const QImage& MessageStrip() const noexcept { return m_strip; }
+    [[nodiscard]] QSize MessageStripSize() const noexcept { return m_strip.Size(); }
     [[nodiscard]] int MessageLine() const noexcept { return m_messageLine; }
     // One tick of the mode: every (speed + 1)-th moves the text a pixel. The
     // control's own timer brings them; tests may call it.
@@ -369,7 +370,7 @@ private:
     int m_messageSpeed = 0;
     int m_messageLine = 0;
     int m_ticks = 0;
-    QImage m_strip;
+    MessageStrip m_strip;
     QPoint m_stripPosition;
     QTimer* m_messageTimer = nullptr;
     int m_tickInterval = 20;

@@ -7,8 +7,6 @@
 #include "platform/Exception.h"
 
 #include <QFile>
-#include <QFontMetrics>
-#include <QPainter>
 #include <QTimer>
 
 namespace preview {
@@ -18,7 +16,9 @@ void TPMultiImage::StartMessageMode(const QString& name, bool credits)
     QFile file(name);
     if (!file.open(QIODevice::ReadOnly))
         throw platform::Exception(QStringLiteral("Файл сообщения не открыт: ") + name);
-    const MessageFile message = ParseMessageFile(file.readAll(), credits);
+    // One more than the parser takes, so that a longer file is refused rather
+    // than read whole.
+    const MessageFile message = ParseMessageFile(file.read(kMessageFileLimit + 1), credits);
     // Color is still owed from an earlier message: that is the one to give back.
     if (!m_colorOwed)
         m_rememberedColor = m_color;
@@ -55,7 +55,7 @@ void TPMultiImage::EndMessageMode(bool giveColorBack)
     m_messageMode = MessageMode::Off;
     if (m_messageTimer)
         m_messageTimer->stop();
-    m_strip = QImage();
+    m_strip.Clear();
     m_colorOwed = !giveColorBack;
     if (giveColorBack)
         SetColor(m_rememberedColor);
@@ -66,16 +66,8 @@ void TPMultiImage::EndMessageMode(bool giveColorBack)
 // right edge, vertically centred; or below the bottom edge, centred across.
 void TPMultiImage::RenderStrip()
 {
-    const QString text = m_messageLines.value(m_messageLine);
-    const QFontMetrics metrics(m_messageFont);
-    const QSize size(std::max(1, metrics.horizontalAdvance(text)), std::max(1, metrics.height()));
-    m_strip = QImage(size, QImage::Format_RGB32);
-    m_strip.fill(m_color);
-    QPainter painter(&m_strip);
-    painter.setFont(m_messageFont);
-    painter.setPen(m_messageColor);
-    painter.drawText(QRect(QPoint(0, 0), size), Qt::AlignLeft | Qt::AlignVCenter, text);
-    painter.end();
+    m_strip.Render(m_messageLines.value(m_messageLine), m_messageFont, m_messageColor, m_color);
+    const QSize size = m_strip.Size();
     if (m_messageMode == MessageMode::Scrolling)
         m_stripPosition = QPoint(width(), (height() - size.height()) / 2);
     else
@@ -91,12 +83,12 @@ void TPMultiImage::MessageTick()
     if (m_messageMode == MessageMode::Scrolling) {
         m_stripPosition.rx() -= 1;
         // Gone off the left: again from the right edge.
-        if (m_stripPosition.x() + m_strip.width() < 0)
+        if (m_stripPosition.x() + m_strip.Size().width() < 0)
             m_stripPosition.setX(width());
     } else {
         m_stripPosition.ry() -= 1;
         // Risen more than its height and 5 above the top: the next line.
-        if (m_stripPosition.y() < -(m_strip.height() + 5)) {
+        if (m_stripPosition.y() < -(m_strip.Size().height() + 5)) {
             m_messageLine = (m_messageLine + 1) % std::max<qsizetype>(1, m_messageLines.size());
             RenderStrip();
         }

@@ -688,7 +688,7 @@ private Q_SLOTS:
         preview->SetImageName(QStringLiteral(SNIMKOREZ_SOURCE "/data/messages/sample.scm"));
         QCOMPARE(preview->CurrentMessageMode(), preview::TPMultiImage::MessageMode::Scrolling);
         // Until the middle of the text passes the middle of the preview.
-        const int travel = preview->width() / 2 + preview->MessageStrip().width() / 2;
+        const int travel = preview->width() / 2 + preview->MessageStripSize().width() / 2;
         for (int tick = 0; tick < 2 * travel; ++tick)
             preview->MessageTick();
         QTest::qWait(200);

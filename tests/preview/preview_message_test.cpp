@@ -12,6 +12,8 @@
 
 #include <memory>
 
+#include <sys/resource.h>
+
 using preview::MessageFile;
 using preview::ParseMessageFile;
 using preview::TPMultiImage;
@@ -95,6 +97,7 @@ private Q_SLOTS:
         QTest::newRow("speed out of range") << QByteArray("text=a\nspeed=101\n") << false;
         QTest::newRow("no equals sign") << QByteArray("text=a\nhello\n") << false;
         QTest::newRow("unknown style") << QByteArray("text=a\nfont.style=shiny\n") << false;
+        QTest::newRow("longer than a megabyte") << QByteArray("text=") + QByteArray(1 << 20, 'a') << false;
         QTest::newRow("not UTF-8") << QByteArray("text=\xC4\xE8\xE2\xE0\xED\n") << false;
     }
 
@@ -113,7 +116,7 @@ private Q_SLOTS:
         QCOMPARE(m_control->CurrentMessageMode(), TPMultiImage::MessageMode::Scrolling);
         QVERIFY(!m_control->Picture().HasGraphic());
         QCOMPARE(m_control->Color(), QColor(0x00, 0x00, 0x80));
-        const QImage strip = m_control->MessageStrip();
+        const QSize strip = m_control->MessageStripSize();
         QVERIFY(strip.width() > 400);
         QCOMPARE(m_control->MessagePosition(), QPoint(400, (120 - strip.height()) / 2));
         Ticks(1);
@@ -146,9 +149,9 @@ private Q_SLOTS:
         m_control->SetImageName(kData + QStringLiteral("/sample.cms"));
         QCOMPARE(m_control->CurrentMessageMode(), TPMultiImage::MessageMode::Credits);
         QCOMPARE(m_control->Color(), QColor(0x20, 0x20, 0x20));
-        const int lineHeight = m_control->MessageStrip().height();
+        const int lineHeight = m_control->MessageStripSize().height();
         QCOMPARE(m_control->MessagePosition().y(), 120);
-        QCOMPARE(m_control->MessagePosition().x(), (400 - m_control->MessageStrip().width()) / 2);
+        QCOMPARE(m_control->MessagePosition().x(), (400 - m_control->MessageStripSize().width()) / 2);
         Ticks(120 + lineHeight + 5);
         QCOMPARE(m_control->MessageLine(), 0);
         QCOMPARE(m_control->MessagePosition().y(), -(lineHeight + 5));
@@ -157,6 +160,33 @@ private Q_SLOTS:
         QCOMPARE(m_control->MessagePosition().y(), 120);
         Ticks(2 * (120 + lineHeight + 6));
         QCOMPARE(m_control->MessageLine(), 0);  // after the third, the first
+    }
+
+    // A line of 600 KB costs memory in proportion to the control, not to the
+    // line, and still shows its text as it moves in.
+    void longLine()
+    {
+        QByteArray line;
+        while (line.size() < 600 * 1024)
+            line += "Продаётся диван, почти новый. ";
+        const QString name = Write(QStringLiteral("long.scm"), "font.color=#FFD700\ntext=" + line + '\n');
+        const auto peak = [] {
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            return usage.ru_maxrss / 1024;  // MB
+        };
+        const long before = peak();
+        m_control->SetImageName(name);
+        QCOMPARE(m_control->CurrentMessageMode(), TPMultiImage::MessageMode::Scrolling);
+        QVERIFY(m_control->MessageStripSize().width() > 1'000'000);
+        Ticks(300);
+        const QImage shown = m_control->grab().toImage();
+        bool gold = false;
+        for (int x = 100; x < 400 && !gold; ++x)
+            for (int y = 0; y < 120 && !gold; ++y)
+                gold = shown.pixelColor(x, y).red() > 200 && shown.pixelColor(x, y).blue() < 100;
+        QVERIFY(gold);
+        QVERIFY2(peak() - before < 64, qPrintable(QStringLiteral("%1 MB more").arg(peak() - before)));
     }
 
     // A paste ends the mode and keeps the message's background; the next
