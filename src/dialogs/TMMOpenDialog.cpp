@@ -189,6 +189,9 @@ TMMOpenDialog::TMMOpenDialog(QWidget* parent) : QFileDialog(parent)
     m_pageLabel = new QLabel(QStringLiteral(" "), m_tifTrackPanel);
     m_pageLabel->setObjectName(QStringLiteral("PageLabel"));
     m_pageLabel->move(2, 5);
+    // The panel has its real width only once the layout shows it: the
+    // buttons follow it there, and whenever it changes.
+    m_tifTrackPanel->installEventFilter(this);
 
     auto* picturePanel = Panel(QStringLiteral("PicturePanel"), 4, previewArea);
     auto* pictureLayout = new QVBoxLayout(picturePanel);
@@ -293,6 +296,13 @@ void TMMOpenDialog::done(int result)
     QFileDialog::done(result);
 }
 
+bool TMMOpenDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_tifTrackPanel && event->type() == QEvent::Resize)
+        LayOutPageButtons();
+    return QFileDialog::eventFilter(watched, event);
+}
+
 void TMMOpenDialog::DoShow()
 {
     m_previewBtn->setToolTip(PreviewBtnHint);
@@ -300,16 +310,24 @@ void TMMOpenDialog::DoShow()
         const QSignalBlocker quiet(m_previewBtn);
         m_previewBtn->setChecked(DoPreview);
     }
-    // The page buttons side by side from the middle of their panel.
     const QString hints[4] = {TiffFirstHint, TiffPrior, TiffNextHint, TiffLast};
-    int left = RoundHalfEven(m_tifTrackPanel->width() / 2.0) - kPageButton;
-    for (int i = 0; i < 4; ++i) {
-        m_pageButtons[i]->move(left, 1);
+    for (int i = 0; i < 4; ++i)
         m_pageButtons[i]->setToolTip(hints[i]);
-        left += kPageButton + 1;
-    }
+    LayOutPageButtons();
     m_pageLabel->move(2, 5);
     EmptyPreview();
+}
+
+void TMMOpenDialog::LayOutPageButtons()
+{
+    // Hidden and never laid out, the panel still has a new widget's default
+    // width; the resize that the layout gives it when shown places the
+    // buttons again.
+    int left = RoundHalfEven(m_tifTrackPanel->width() / 2.0) - kPageButton;
+    for (QToolButton* button : m_pageButtons) {
+        button->move(left, 1);
+        left += kPageButton + 1;
+    }
 }
 
 void TMMOpenDialog::DoClose()
@@ -317,6 +335,7 @@ void TMMOpenDialog::DoClose()
     // A load still running stops at its next progress report.
     m_cancel = true;
     m_mediaPlayer->Close();
+    m_multiMedia->HideVideo();
     QToolTip::hideText();
 }
 
@@ -325,7 +344,14 @@ void TMMOpenDialog::EmptyPreview()
     m_documentImage->ClearPages();
     m_tifTrackPanel->hide();
     m_mediaPlayer->hide();
+    ClearPicture();
+}
+
+void TMMOpenDialog::ClearPicture()
+{
     m_multiMedia->Picture().SetBitmap(imaging::TBitmap());
+    // A sound's video area is black: it would stay over whatever comes next.
+    m_multiMedia->HideVideo();
 }
 
 void TMMOpenDialog::PreviewToggled(bool down)
@@ -334,10 +360,7 @@ void TMMOpenDialog::PreviewToggled(bool down)
         DoSelectionChange(m_selected);
         return;
     }
-    m_documentImage->ClearPages();
-    m_tifTrackPanel->hide();
-    m_mediaPlayer->hide();
-    m_multiMedia->Picture().SetBitmap(imaging::TBitmap());
+    EmptyPreview();
 }
 
 void TMMOpenDialog::DoSelectionChange(const QString& fileName)
@@ -347,12 +370,27 @@ void TMMOpenDialog::DoSelectionChange(const QString& fileName)
         return;
     if (m_previewing) {
         // A load is running below this call: it is asked to stop, and this
-        // file is previewed once it has.
+        // file is previewed once it has, by the loop below in that call.
         m_cancel = true;
         m_pending = fileName;
         m_hasPending = true;
         return;
     }
+    Preview(fileName);
+    // Each selection that interrupted a preview is shown here in turn, at
+    // this call's depth however many there are.
+    while (m_hasPending) {
+        m_hasPending = false;
+        const QString next = m_pending;
+        m_selected = next;
+        if (!m_previewBtn->isChecked())
+            break;
+        Preview(next);
+    }
+}
+
+void TMMOpenDialog::Preview(const QString& fileName)
+{
     const QFileInfo info(fileName);
     bool previewable = !fileName.isEmpty() && info.exists() && !info.isDir();
     if (OnMMFileName && !OnMMFileName(this, fileName))
@@ -388,7 +426,7 @@ void TMMOpenDialog::DoSelectionChange(const QString& fileName)
                 m_cancel = false;
                 m_documentImage->show();
                 m_multiMedia->hide();
-                m_multiMedia->Picture().SetBitmap(imaging::TBitmap());
+                ClearPicture();
                 ShowTiffPage(TiffSelectedPage);
             } else {
                 m_tifTrackPanel->hide();
@@ -407,11 +445,7 @@ void TMMOpenDialog::DoSelectionChange(const QString& fileName)
         m_previewing = false;
     }
     if (!previewable)
-        m_multiMedia->Picture().SetBitmap(imaging::TBitmap());
-    if (m_hasPending) {
-        m_hasPending = false;
-        DoSelectionChange(m_pending);
-    }
+        ClearPicture();
 }
 
 void TMMOpenDialog::ShowTiffPage(int page)

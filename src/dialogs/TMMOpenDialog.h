@@ -67,11 +67,20 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void done(int result) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void DoShow();
     void DoClose();
+    // The page buttons side by side from the middle of TifTrackPanel, by the
+    // width the panel has now.
+    void LayOutPageButtons();
     void EmptyPreview();
+    // The picture of "TMultiMedia" cleared, and with it the area a sound or
+    // video was shown in.
+    void ClearPicture();
+    // One selection previewed: its picture, TIFF pages or sound.
+    void Preview(const QString& fileName);
     void ShowTiffPage(int page);
     void Progress(int progress, bool& cancel);
     void PageInfo(int pages, int thisPage);
@@ -89,7 +98,8 @@ private:
     QLabel* m_pageLabel = nullptr;
     bool m_cancel = false;
     // A selection that came while a preview was loading: shown when that one
-    // has stopped, instead of a second load inside the first.
+    // has stopped, by the same call's loop rather than a second load inside
+    // the first, so interruptions cost no stack.
     bool m_previewing = false;
     QString m_pending;
     bool m_hasPending = false;

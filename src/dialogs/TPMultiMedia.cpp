@@ -32,12 +32,17 @@ bool TPMultiMedia::IsMedia(const QString& name)
     return kMediaExtensions.contains(QFileInfo(name).suffix().toUpper());
 }
 
+void TPMultiMedia::HideVideo()
+{
+    if (m_video)
+        m_video->hide();
+}
+
 void TPMultiMedia::SetMediaName(const QString& name)
 {
     m_mediaName = name;
     m_timer->stop();
-    if (m_video)
-        m_video->hide();
+    HideVideo();
     if (IsMedia(name)) {
         OpenMedia(name);
         return;

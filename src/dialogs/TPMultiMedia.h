@@ -26,6 +26,9 @@ public:
     void SetAutoPlay(bool play) noexcept { m_autoPlay = play; }
     void SetAutoReplay(bool replay) noexcept { m_autoReplay = replay; }
     void SetAutoHidePlayer(bool hide) noexcept { m_autoHidePlayer = hide; }
+    // Takes away the area that video is drawn in (black for a sound), for
+    // when the control no longer shows sound or video.
+    void HideVideo();
 
     // Extensions played instead of shown: MPG, MPEG, MID, RMI, AVI, MOV, WAV.
     [[nodiscard]] static bool IsMedia(const QString& name);

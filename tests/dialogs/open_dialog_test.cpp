@@ -15,11 +15,13 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <QProgressBar>
+#include <QVideoWidget>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -70,6 +72,22 @@ private:
     [[nodiscard]] bool PictureShown() const
     {
         return m_dialog->MultiMedia()->isVisible() && m_dialog->MultiMedia()->Picture().Width() > 0;
+    }
+
+    // The area a sound or video is drawn in, black for a sound, when it is on
+    // screen over the preview.
+    [[nodiscard]] bool VideoAreaShown() const
+    {
+        const auto* video = m_dialog->MultiMedia()->findChild<QVideoWidget*>();
+        return video && video->isVisible();
+    }
+
+    QString WaveFile(const QString& name)
+    {
+        QFile wave(m_dir->filePath(name));
+        if (!wave.open(QIODevice::WriteOnly) || wave.write(Wave()) < 0)
+            return QString();
+        return wave.fileName();
     }
 
 private Q_SLOTS:
@@ -170,6 +188,115 @@ private Q_SLOTS:
             QCOMPARE(m_dialog->PageLabel()->text(), QStringLiteral("P 3 of 3"));
             QCOMPARE(viewer->Page(), third);
         }
+    }
+
+    // The page buttons are placed from the width their panel has on screen,
+    // not from the default width of a panel still hidden when the dialog
+    // opened: the first at the middle less its width, the others after it,
+    // all right of the page label, which shows whole.
+    void tiffPageButtonsBesideTheLabel()
+    {
+        const QString tiff = Copy(kData + QStringLiteral("/raster/tiff-pages.tif"), QStringLiteral("p.tif"));
+        m_dialog->TiffSelectedPage = 0;
+        m_dialog->DoSelectionChange(tiff);
+        const QWidget* panel = m_dialog->TifTrackPanel();
+        QVERIFY(panel->isVisible());
+        const QLabel* label = m_dialog->PageLabel();
+        QCOMPARE(label->text(), QStringLiteral("P 1 of 3"));
+        // The preview is 230 wide: TrackerPanel's border and margin leave 226.
+        QCOMPARE(panel->width(), 226);
+        const int expected[4] = {90, 114, 138, 162};
+        for (int i = 0; i < 4; ++i) {
+            const QRect button = m_dialog->PageButton(i)->geometry();
+            QCOMPARE(button.topLeft(), QPoint(expected[i], 1));
+            QVERIFY(button.left() >= 0 && button.right() < panel->width());
+            QVERIFY2(!button.intersects(label->geometry()), qPrintable(QStringLiteral("button %1 covers the label").arg(i)));
+        }
+        QVERIFY(label->isVisible());
+        QVERIFY(panel->rect().contains(label->geometry()));
+        QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->width());
+        // The same on the next opening, the panel hidden again in between.
+        m_dialog->reject();
+        m_dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+        m_dialog->DoSelectionChange(tiff);
+        QCOMPARE(m_dialog->PageButton(0)->pos(), QPoint(90, 1));
+    }
+
+    // A sound's black video area goes whenever the preview stops showing the
+    // sound: another selection that shows nothing, the toggle going up, the
+    // next opening of the dialog, a TIFF page, a picture.
+    void soundAreaGoesWithTheSound()
+    {
+        if (!dialogs::MediaRegistered(QStringLiteral("wav")))
+            QSKIP("Qt Multimedia here decodes no WAV (GStreamer plug-ins missing)");
+        const QString wave = WaveFile(QStringLiteral("tone.wav"));
+        QVERIFY(!wave.isEmpty());
+        const QString photo = Copy(kSmallPhoto, QStringLiteral("photo.jpg"));
+        const QString tiff = Copy(kData + QStringLiteral("/raster/tiff-pages.tif"), QStringLiteral("p.tif"));
+
+        m_dialog->DoSelectionChange(wave);
+        QVERIFY(VideoAreaShown());
+        m_dialog->DoSelectionChange(m_dir->path());
+        QVERIFY(!VideoAreaShown());
+
+        m_dialog->DoSelectionChange(wave);
+        QVERIFY(VideoAreaShown());
+        m_dialog->PreviewBtn()->click();
+        QVERIFY(!m_dialog->PreviewBtn()->isChecked());
+        QVERIFY(!VideoAreaShown());
+        m_dialog->PreviewBtn()->click();
+        QVERIFY(VideoAreaShown());
+
+        m_dialog->reject();
+        m_dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_dialog.get()));
+        QVERIFY(!VideoAreaShown());
+
+        m_dialog->DoSelectionChange(wave);
+        QVERIFY(VideoAreaShown());
+        m_dialog->DoSelectionChange(tiff);
+        QVERIFY(!VideoAreaShown());
+        m_dialog->DoSelectionChange(photo);
+        QVERIFY(PictureShown());
+        QVERIFY(!VideoAreaShown());
+    }
+
+    // Each selection made while a preview loads stops that load and is
+    // previewed after it, at the same stack depth however many come: the
+    // file-name hook, asked once per preview, sees the frame it runs in.
+    void interruptionsKeepTheStackDepth()
+    {
+        constexpr int kInterruptions = 30;
+        QStringList photos;
+        for (int i = 0; i <= kInterruptions; ++i)
+            photos << Copy(kSmallPhoto, QStringLiteral("photo-%1.jpg").arg(i));
+        QStringList asked;
+        QList<quintptr> frames;
+        m_dialog->OnMMFileName = [&](TMMOpenDialog*, const QString& name) {
+            asked << name;
+            frames << reinterpret_cast<quintptr>(__builtin_frame_address(0));
+            return true;
+        };
+        int interruptions = 0;
+        connect(m_dialog->ProgressBar(), &QProgressBar::valueChanged, this, [&] {
+            // Once in each preview, while it loads.
+            if (interruptions < kInterruptions && interruptions + 1 == asked.size()) {
+                ++interruptions;
+                m_dialog->DoSelectionChange(photos[interruptions]);
+            }
+        });
+        m_dialog->DoSelectionChange(photos[0]);
+        QCOMPARE(interruptions, kInterruptions);
+        QCOMPARE(asked, photos);
+        const auto [low, high] = std::minmax_element(frames.begin(), frames.end());
+        // One level of recursion per interruption would make this tens of
+        // kilobytes; a loop leaves it at (nearly) nothing.
+        QVERIFY2(*high - *low < 256, qPrintable(QStringLiteral("the stack grew by %1 bytes over %2 interruptions")
+                                                      .arg(*high - *low)
+                                                      .arg(kInterruptions)));
+        QVERIFY(PictureShown());
+        QCOMPARE(m_dialog->MultiMedia()->MediaName(), photos.last());
     }
 
     void nothingToPreview()
