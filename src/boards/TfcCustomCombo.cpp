@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QStyle>
 #include <QToolButton>
+#include <QWindow>
 
 namespace boards {
 
@@ -119,7 +120,20 @@ bool TfcCustomCombo::eventFilter(QObject* watched, QEvent* event)
         }
         return type == QEvent::MouseButtonRelease;
     }
-    if (!m_droppedDown || !watched->isWidgetType())
+    if (!m_droppedDown)
+        return false;
+    if (watched->isWindowType()) {
+        // The window system's press reaches the window before any widget, and
+        // so before Qt moves the focus to the widget pressed on: decided here,
+        // a press on a control that takes the focus cancels, as it must.
+        if (type == QEvent::MouseButtonPress &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+            !PressOnPopupOrSelector(static_cast<QWindow*>(watched),
+                                    static_cast<QMouseEvent*>(event)->globalPosition().toPoint()))
+            CloseUp(false);
+        return false;
+    }
+    if (!watched->isWidgetType())
         return false;
     // A moved or hidden window leaves the popup hanging in the air.
     if (watched == window() && (type == QEvent::Move || type == QEvent::Hide)) {
@@ -140,6 +154,18 @@ bool TfcCustomCombo::eventFilter(QObject* watched, QEvent* event)
     if (mouse->button() == Qt::LeftButton && !self.contains(at))
         CloseUp(false);
     return false;
+}
+
+bool TfcCustomCombo::PressOnPopupOrSelector(QWindow* window, QPoint at) const
+{
+    QWindow* topLevel = window;
+    while (topLevel->parent())
+        topLevel = topLevel->parent();
+    const QWidget* popupWidget = m_popup ? m_popup->window() : nullptr;
+    if (popupWidget && topLevel == popupWidget->windowHandle())
+        return true;
+    const QRect self(mapToGlobal(QPoint(0, 0)), size());
+    return topLevel == this->window()->windowHandle() && self.contains(at);
 }
 
 void TfcCustomCombo::ClickOnSelector(Qt::MouseButton button)

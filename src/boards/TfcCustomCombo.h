@@ -4,6 +4,7 @@
 #include <functional>
 
 class QToolButton;
+class QWindow;
 
 namespace boards {
 
@@ -78,6 +79,9 @@ protected:
 private:
     void InstallMouseHook();
     void RemoveMouseHook();
+    // Whether a press that the window system delivered to `window` at the
+    // screen point `at` lands on the popup or on this selector.
+    [[nodiscard]] bool PressOnPopupOrSelector(QWindow* window, QPoint at) const;
     // A click on the edit area or the button: closes an open popup, or
     // focuses and opens once the click is over.
     void ClickOnSelector(Qt::MouseButton button);

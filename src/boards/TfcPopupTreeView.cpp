@@ -334,9 +334,15 @@ void TfcPopupTreeView::mouseReleaseEvent(QMouseEvent* event)
     const bool pressed = m_leftDown;
     m_leftDown = false;
     const QPoint at = event->position().toPoint();
-    // Released past the list's edge: the drag timer, if running, accepts at its next tick.
-    if (!pressed || m_pressedOutside || m_pressedOnButton || !viewport()->rect().contains(at))
+    if (!pressed || m_pressedOutside || m_pressedOnButton)
         return;
+    // Pressed on a row and let go outside the list, on any side, over the
+    // selector, the scroll bar or anywhere else: the user dragged off, which
+    // cancels. The press's implicit grab brings the release here wherever it is.
+    if (!viewport()->rect().contains(at)) {
+        m_combo->CloseUp(false);
+        return;
+    }
     const TreeHit hit = HitTest(at);
     if (!hit.node || hit.part == TreeHitPart::Button || hit.part == TreeHitPart::CheckMark ||
         !m_combo->IsChoosable(hit.node))

@@ -6,6 +6,7 @@
 
 #include <QClipboard>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QtTest>
@@ -396,12 +397,14 @@ private Q_SLOTS:
         QCOMPARE(h.combo->SelectedNode(), h.Node(0));
     }
 
-    // Dragging below the list scrolls the choice down every 50 ms; letting go
-    // there accepts it.
-    void dragBelowTheListScrollsAndReleaseAccepts()
+    // Dragging below the list scrolls the choice down every 50 ms. Letting go
+    // out there cancels, as any release outside the list does; coming back
+    // into the list and letting go there picks the row under the cursor.
+    void dragBelowTheListScrollsAndReleaseThereCancels()
     {
         Host& h = *m_host;
-        QVERIFY(h.Show(h.Node(0, 0)->Text()));
+        TfcTreeNode* first = h.Node(0, 0);
+        QVERIFY(h.Show(first->Text()));
         h.Key(Qt::Key_F4);
         const QPoint start = h.View()->LabelRect(h.Node(0, 1)).center();
         QTest::mouseMove(h.Viewport(), start);
@@ -412,12 +415,146 @@ private Q_SLOTS:
         QVERIFY(h.View()->DragTimerActive());
         QTRY_VERIFY_WITH_TIMEOUT(h.View()->TopRow() >= 4, 5000);
         QVERIFY(h.Agrees());
+        QVERIFY(h.combo->SelectedNode() != first);
         QTest::mouseRelease(h.Viewport(), Qt::LeftButton, {}, below);
-        QTRY_VERIFY(!h.combo->DroppedDown());
+        QVERIFY(!h.combo->DroppedDown());
         QVERIFY(!h.View()->DragTimerActive());
-        const std::vector<TfcTreeNode*> rows = h.View()->Rows();
-        const auto reached = std::find(rows.begin(), rows.end(), h.combo->SelectedNode());
-        QVERIFY(reached - rows.begin() >= 4 + 7);
+        QCOMPARE(h.combo->SelectedNode(), first);
+        QVERIFY(h.Agrees());
+
+        // Again, but back into the list before letting go.
+        h.Key(Qt::Key_F4);
+        QCOMPARE(h.combo->SelectedNode(), first);
+        const QPoint from = h.View()->LabelRect(first).center();
+        QTest::mousePress(h.Viewport(), Qt::LeftButton, {}, from);
+        QTest::mouseMove(h.Viewport(), from + QPoint(0, 1));
+        QTest::mouseMove(h.Viewport(), below);
+        QVERIFY(h.View()->DragTimerActive());
+        const int top = h.View()->TopRow();
+        QTRY_VERIFY_WITH_TIMEOUT(h.View()->TopRow() >= top + 2, 5000);
+        const QPoint back(from.x(), h.Viewport()->height() - h.View()->RowHeight() / 2);
+        QTest::mouseMove(h.Viewport(), back);
+        QVERIFY(!h.View()->DragTimerActive());
+        TfcTreeNode* under = h.View()->HitTest(back).node;
+        QVERIFY(under && h.combo->IsChoosable(under) && under != first);
+        QTest::mouseRelease(h.Viewport(), Qt::LeftButton, {}, back);
+        QVERIFY(!h.combo->DroppedDown());
+        QCOMPARE(h.combo->SelectedNode(), under);
+        QVERIFY(h.Agrees());
+    }
+
+    // A press on a row, dragged out of the popup and released there, cancels:
+    // the popup closes and the choice goes back, whichever side it left by.
+    // Driven through the popup's window, as the window system delivers it.
+    void pressOnARowReleasedOutsideThePopupCancels_data()
+    {
+        QTest::addColumn<QString>("side");
+        QTest::newRow("right") << QStringLiteral("right");
+        QTest::newRow("left") << QStringLiteral("left");
+        QTest::newRow("below") << QStringLiteral("below");
+        QTest::newRow("above, over the selector") << QStringLiteral("above");
+    }
+    void pressOnARowReleasedOutsideThePopupCancels()
+    {
+        QFETCH(QString, side);
+        Host& h = *m_host;
+        TfcTreeNode* start = h.Node(0, 0);
+        QVERIFY(h.Show(start->Text(), QPoint(100, 100)));
+        h.Key(Qt::Key_F4);
+        QWidget* popup = h.combo->Popup();
+        QWindow* popupWindow = popup->windowHandle();
+        QVERIFY(popupWindow);
+        TfcTreeNode* target = h.Node(1, 2);
+        const QPoint onTarget = h.Viewport()->mapTo(popup, h.View()->LabelRect(target).center());
+        QTest::mouseMove(popupWindow, onTarget);
+        QTest::mouseMove(popupWindow, onTarget + QPoint(1, 0));
+        QCOMPARE(h.combo->TreeSelection(), target);
+        QTest::mousePress(popupWindow, Qt::LeftButton, {}, onTarget);
+        QVERIFY(h.combo->DroppedDown());
+        QPoint out;
+        if (side == QLatin1String("right"))
+            out = QPoint(popup->width() + 15, onTarget.y());
+        else if (side == QLatin1String("left"))
+            out = QPoint(-15, onTarget.y());
+        else if (side == QLatin1String("below"))
+            out = QPoint(onTarget.x(), popup->height() + 15);
+        else
+            out = QPoint(onTarget.x(), -h.combo->height() / 2);
+        QTest::mouseMove(popupWindow, out);
+        QTest::mouseRelease(popupWindow, Qt::LeftButton, {}, out);
+        QVERIFY(!h.combo->DroppedDown());
+        QVERIFY(!popup->isVisible());
+        QVERIFY(!h.combo->MouseHookInstalled());
+        QVERIFY(!h.View()->DragTimerActive());
+        QCOMPARE(h.combo->SelectedNode(), start);
+        QVERIFY(h.Agrees());
+        QVERIFY(h.combo->hasFocus());
+        QCOMPARE(h.selectionChanges, 0);
+    }
+
+    // A left press on a control that takes the focus cancels, although Qt
+    // moves the focus there before anyone sees the press. The press still
+    // does its own work. Driven through the main window's window, as the
+    // window system delivers it.
+    void leftPressOnAFocusTakingControlCancels_data()
+    {
+        QTest::addColumn<bool>("onButton");
+        QTest::newRow("line edit") << false;
+        QTest::newRow("push button") << true;
+    }
+    void leftPressOnAFocusTakingControlCancels()
+    {
+        QFETCH(bool, onButton);
+        Host& h = *m_host;
+        auto* button = new QPushButton(QStringLiteral("Выбрать фото"), &h.window);
+        button->setGeometry(48, 88, 120, 26);
+        int clicks = 0;
+        QObject::connect(button, &QPushButton::clicked, [&clicks] { ++clicks; });
+        TfcTreeNode* start = h.Node(3, 0);
+        QVERIFY(h.Show(start->Text()));
+        h.Key(Qt::Key_F4);
+        h.Key(Qt::Key_Down);
+        QCOMPARE(h.combo->SelectedNode(), h.Node(3, 1));
+        const int closeUpsBefore = h.closeUps;
+
+        QWidget* target = onButton ? static_cast<QWidget*>(button) : h.other;
+        const QPoint at = target->mapTo(&h.window, target->rect().center());
+        QTest::mouseClick(h.window.windowHandle(), Qt::LeftButton, {}, at);
+        QVERIFY(target->hasFocus());
+        QVERIFY(!h.combo->DroppedDown());
+        QVERIFY(!h.combo->MouseHookInstalled());
+        QCOMPARE(h.combo->SelectedNode(), start);
+        QVERIFY(h.Agrees());
+        QCOMPARE(h.closeUps, closeUpsBefore + 1);
+        QCOMPARE(clicks, onButton ? 1 : 0);
+    }
+
+    // Focus that leaves without a left press accepts: a right press on a
+    // control that takes the focus, or another window becoming active.
+    void focusLossWithoutALeftPressAccepts()
+    {
+        Host& h = *m_host;
+        TfcTreeNode* start = h.Node(3, 0);
+        QVERIFY(h.Show(start->Text()));
+        h.Key(Qt::Key_F4);
+        h.Key(Qt::Key_Down);
+        const QPoint at = h.other->mapTo(&h.window, h.other->rect().center());
+        QTest::mouseClick(h.window.windowHandle(), Qt::RightButton, {}, at);
+        QVERIFY(h.other->hasFocus());
+        QVERIFY(!h.combo->DroppedDown());
+        QCOMPARE(h.combo->SelectedNode(), h.Node(3, 1));
+        QVERIFY(h.Agrees());
+
+        h.combo->setFocus();
+        h.Key(Qt::Key_F4);
+        h.Key(Qt::Key_Down);
+        QWidget elsewhere;
+        elsewhere.setGeometry(400, 300, 100, 50);
+        elsewhere.show();
+        elsewhere.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+        QTRY_VERIFY(!h.combo->DroppedDown());
+        QCOMPARE(h.combo->SelectedNode(), h.Node(3, 2));
         QVERIFY(h.Agrees());
     }
 
