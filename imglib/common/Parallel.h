@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace isp {
+namespace imglib {
 
 // Threads worth starting for `work` units (pixels touched): one for small
 // pictures, where starting a thread costs more than it saves.
@@ -84,4 +84,4 @@ template <class Body>
     return !cancelled;
 }
 
-}  // namespace isp
+}  // namespace imglib

@@ -9,6 +9,7 @@
 // freeing live in the Decoder/Encoder records of the caller's frame.
 #include "Formats.h"
 
+#include "Colour.h"
 #include "DecodeBudget.h"
 #include "Dib.h"
 #include "globalmem.h"
@@ -249,6 +250,15 @@ struct Decoder {
     int16_t orientation;
     int16_t bits;
     bool progressive;
+    bool cmyk;
+    // The embedded ICC profile (malloc'd by libjpeg), and for CMYK the
+    // transform the rows go through (new'd): both freed by the caller.
+    JOCTET* icc;
+    unsigned iccLength;
+    imglib::ColourTransform* cmykColour;
+    // Colour rows converted while the decoding goes on (new'd, deleted by
+    // the caller before the block is unlocked).
+    imglib::ColourPipeline* colour;
     CoefficientArrays coefficients;
     // libjpeg's allocations and our coefficient arrays; bytes counted per pool.
     imglib::DecodeBudget budget{imglib::kDecodeBudget};
@@ -417,6 +427,7 @@ void StartDecoder(Decoder& d, const uint8_t* data, size_t size)
     d.cinfo.progress = &d.monitor;
     jpeg_mem_src(&d.cinfo, data, static_cast<unsigned long>(size));
     jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC profile segments
     jpeg_read_header(&d.cinfo, TRUE);
     d.orientation = OrientationOf(&d.cinfo);
     d.bits = d.cinfo.num_components == 1 ? 8 : 24;
@@ -590,6 +601,24 @@ int16_t Decode(Decoder& d, const uint8_t* data, size_t size)
     default:
         return IL_ERR_UNSUPPORTED;
     }
+    d.cmyk = cmyk;
+    if (!jpeg_read_icc_profile(&cinfo, &d.icc, &d.iccLength)) {
+        d.icc = nullptr;
+        d.iccLength = 0;
+    }
+    // CMYK is turned to colour row by row: through its profile when it has
+    // one that fits, else by plain inversion.
+    if (cmyk && d.iccLength > 0) {
+        imglib::ColourDescription colour;
+        colour.icc = d.icc;
+        colour.iccSize = d.iccLength;
+        d.cmykColour = new imglib::ColourTransform(
+            colour, cinfo.saw_Adobe_marker ? imglib::PixelLayout::CmykInverted : imglib::PixelLayout::Cmyk);
+        if (!d.cmykColour->Active()) {
+            delete d.cmykColour;
+            d.cmykColour = nullptr;
+        }
+    }
     const bool turned = d.orientation >= 5;
     ChooseScale(d, turned);
     const JDIMENSION width = cinfo.output_width;
@@ -631,6 +660,21 @@ int16_t Decode(Decoder& d, const uint8_t* data, size_t size)
         direct ? nullptr
                : (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
                                             width * static_cast<JDIMENSION>(cinfo.output_components), kBatchRows);
+    const JSAMPARRAY converted =
+        d.cmykColour == nullptr
+            ? nullptr
+            : (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, width * 3, 1);
+    // A colour profile is applied by a second thread as the rows come in,
+    // when they come in top row first; after the last row otherwise.
+    const bool topFirst = d.orientation <= 2;
+    if (!cmyk && bpp == 3 && d.iccLength > 0) {
+        imglib::ColourDescription colour;
+        colour.icc = d.icc;
+        colour.iccSize = d.iccLength;
+        const int64_t stride = imglib::Stride(blockWidth, 24);
+        d.colour = new imglib::ColourPipeline(colour, pixels + (blockHeight - 1) * stride, -stride, blockWidth,
+                                              blockHeight);
+    }
     JSAMPROW rows[kBatchRows];
     while (cinfo.output_scanline < height) {
         const JDIMENSION sy = cinfo.output_scanline;
@@ -656,17 +700,27 @@ int16_t Decode(Decoder& d, const uint8_t* data, size_t size)
                 for (int k = 0; k < count; ++k)
                     ReversePixels(rows[k], width, bpp);
             }
+            if (d.colour != nullptr && topFirst)
+                d.colour->Ready(static_cast<int32_t>(sy) + count);
             continue;
         }
         if (cmyk) {
-            for (int k = 0; k < count; ++k)
-                CmykToBgr(rows[k], width, cinfo.saw_Adobe_marker != 0);
+            for (int k = 0; k < count; ++k) {
+                if (d.cmykColour == nullptr) {
+                    CmykToBgr(rows[k], width, cinfo.saw_Adobe_marker != 0);
+                    continue;
+                }
+                d.cmykColour->Convert(rows[k], converted[0], width);
+                std::memcpy(rows[k], converted[0], static_cast<size_t>(width) * 3);
+            }
         }
         if (bpp == 1)
             PlaceRows<1>(pixels, place, rows, count, width, sy);
         else
             PlaceRows<3>(pixels, place, rows, count, width, sy);
     }
+    if (d.colour != nullptr)
+        d.colour->Finish();
     // Every row is in; whatever follows the scan (a missing end marker,
     // padding) cannot damage the picture, so it is not read.
     return 1;
@@ -850,11 +904,22 @@ int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDI
     d.atLeastHeight = atLeastHeight;
     const int16_t result = Attempt(d.errors, [&] { return Decode(d, data, size); });
     jpeg_destroy_decompress(&d.cinfo);
+    delete d.cmykColour;
+    const bool colourDone = d.colour != nullptr;
+    delete d.colour;
+    const std::unique_ptr<JOCTET, decltype(&std::free)> icc(d.icc, &std::free);
     if (d.locked != nullptr)
         GlobalUnlock(d.dib);
     if (result <= 0) {
         GlobalFree(d.dib);
         return result;
+    }
+    // Grey: its table to sRGB.
+    if (!d.cmyk && !colourDone && d.iccLength > 0) {
+        imglib::ColourDescription colour;
+        colour.icc = icc.get();
+        colour.iccSize = d.iccLength;
+        imglib::ConvertToSrgb(d.dib, colour);
     }
     if (!progress.Report(100)) {
         GlobalFree(d.dib);

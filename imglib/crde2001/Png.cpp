@@ -3,6 +3,7 @@
 // with no C++ object alive in it, so the jump never skips a destructor.
 #include "Formats.h"
 
+#include "Colour.h"
 #include "DecodeBudget.h"
 #include "Dib.h"
 
@@ -187,6 +188,31 @@ public:
     [[nodiscard]] uint32_t Height() const { return m_height; }
     [[nodiscard]] int ColourType() const { return m_colourType; }
     [[nodiscard]] int Depth() const { return m_depth; }
+
+    // What the file says of its colours: an sRGB chunk says they are sRGB;
+    // else iCCP, else cHRM and gAMA. The profile's bytes live as long as
+    // the reader.
+    [[nodiscard]] imglib::ColourDescription Colour() const
+    {
+        imglib::ColourDescription colour;
+        if (png_get_valid(m_png, m_info, PNG_INFO_sRGB))
+            return colour;
+        png_charp name = nullptr;
+        int compression = 0;
+        png_bytep profile = nullptr;
+        png_uint_32 length = 0;
+        if (png_get_iCCP(m_png, m_info, &name, &compression, &profile, &length) && profile && length > 0) {
+            colour.icc = profile;
+            colour.iccSize = length;
+            return colour;
+        }
+        colour.chromaticities =
+            png_get_cHRM(m_png, m_info, &colour.white[0], &colour.white[1], &colour.red[0], &colour.red[1],
+                         &colour.green[0], &colour.green[1], &colour.blue[0], &colour.blue[1]) != 0;
+        if (!png_get_gAMA(m_png, m_info, &colour.gamma))
+            colour.gamma = 0;
+        return colour;
+    }
 
 private:
     static constexpr png_uint_32 kMaxChunks = 1000;
@@ -382,6 +408,7 @@ int16_t ReadPng(const uint8_t* data, size_t size, const Progress& progress, HDIB
                            channels, dibBits, colours);
         }
     }
+    imglib::ConvertToSrgb(block.get(), reader.Colour());
     if (!progress.Report(100))
         return IL_ERR_CANCELLED;
     *dib = block.release();

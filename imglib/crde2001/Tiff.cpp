@@ -2,6 +2,8 @@
 // RGBA interface knows, as a 24-bit picture with alpha laid on white.
 #include "Formats.h"
 
+#include "Colour.h"
+
 #include "DecodeBudget.h"
 #include "Dib.h"
 
@@ -341,6 +343,14 @@ int16_t ReadTiff(const uint8_t* data, size_t size, int page, const Progress& pro
                 out[3 * x + 2] = OnWhite(TIFFGetR(pixel), alpha);
             }
         }
+    }
+    uint32_t iccSize = 0;
+    void* icc = nullptr;
+    if (TIFFGetField(tiff.get(), TIFFTAG_ICCPROFILE, &iccSize, &icc) != 0 && icc != nullptr) {
+        imglib::ColourDescription colour;
+        colour.icc = static_cast<const uint8_t*>(icc);
+        colour.iccSize = iccSize;
+        imglib::ConvertToSrgb(block.get(), colour);
     }
     if (!progress.Report(100))
         return IL_ERR_CANCELLED;

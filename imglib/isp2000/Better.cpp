@@ -132,10 +132,10 @@ HDIB Sharpen(HDIB dib, int32_t amount, Area area, void* control, ILProgress call
     if (amount > 0 && area.left < area.right && area.top < area.bottom) {
         const DibView out(made.Get());
         const int64_t rows = area.bottom - area.top;
-        const int threads = ThreadsFor(rows * (area.right - area.left));
+        const int threads = imglib::ThreadsFor(rows * (area.right - area.left));
         // Pieces small enough for a lively progress bar.
         const int64_t piece = std::max<int64_t>(1, std::min<int64_t>(64, rows / (threads * 8)));
-        if (!ParallelFor(
+        if (!imglib::ParallelFor(
                 rows, piece, threads,
                 [&](int64_t begin, int64_t end) { SharpenRows(in, out, area, amount, begin, end); },
                 callback, control, 0, 99))

@@ -365,11 +365,11 @@ HDIB Scale(HDIB dib, int32_t width, int32_t height)
 
         const int64_t work = static_cast<int64_t>(source.Width()) * source.Height() +
                              static_cast<int64_t>(width) * height;
-        const int threads = ThreadsFor(work);
+        const int threads = imglib::ThreadsFor(work);
         // Two bands a thread: an uneven share evens out, and each band boundary
         // filters a few rows twice.
         const int64_t band = (height + 2 * threads - 1) / (2 * threads);
-        if (!ParallelFor(height, band, threads,
+        if (!imglib::ParallelFor(height, band, threads,
                          [&job](int64_t begin, int64_t end) { ScaleRows(job, begin, end); }))
             return nullptr;
     }
