@@ -13,7 +13,13 @@
 //   - snimkorez-reduce on the photo alone (a whole process: start, decode,
 //     reduce, write), with its peak resident memory;
 //   - GraphicsMagick and vipsthumbnail doing the same job, when installed, and
-//     snimkorez-reduce's time as a ratio to the faster of them.
+//     snimkorez-reduce's time as a ratio to the faster of them;
+//   - the cost of colour management: load by name and snimkorez-reduce on the
+//     same file with an Adobe RGB profile embedded, as ratios to the untagged
+//     file;
+//   - with heif-enc and cwebp installed, the photo made HEIC and WebP:
+//     snimkorez-reduce on each as a ratio to the untagged JPEG, and to
+//     heif-convert / dwebp decoding the same file.
 // Each step runs N times (default 3) and the fastest counts. Photos are copied
 // to a temporary folder first; nothing is written beside the originals.
 
@@ -32,6 +38,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <lcms2.h>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -139,6 +147,67 @@ void Row(const char* step, double milliseconds, double baseline)
 
 constexpr double kMiB = 1024.0 * 1024.0;
 
+// The photo's bytes with an Adobe RGB (1998) profile in APP2 in place of its
+// own: the same decoding work, plus the conversion.
+bool WriteTagged(const std::vector<unsigned char>& jpeg, const QString& name)
+{
+    const cmsCIExyY white{0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 563.0 / 256.0);
+    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsFreeToneCurve(gamma);
+    cmsUInt32Number length = 0;
+    cmsSaveProfileToMem(profile, nullptr, &length);
+    QByteArray icc(static_cast<qsizetype>(length), '\0');
+    cmsSaveProfileToMem(profile, icc.data(), &length);
+    cmsCloseProfile(profile);
+    if (jpeg.size() < 2 || icc.isEmpty() || icc.size() > 65000)
+        return false;
+    QByteArray segment("\xFF\xE2", 2);
+    const int size = 2 + 14 + static_cast<int>(icc.size());
+    segment.append(static_cast<char>(size >> 8)).append(static_cast<char>(size & 0xFF));
+    segment.append("ICC_PROFILE", 12).append('\1').append('\1').append(icc);
+    // The photo's own profile, if any, makes way.
+    QByteArray out(reinterpret_cast<const char*>(jpeg.data()), 2);
+    out.append(segment);
+    size_t at = 2;
+    while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA) {
+        const size_t length = size_t{jpeg[at + 2]} << 8 | jpeg[at + 3];
+        const bool icc = jpeg[at + 1] == 0xE2 && length >= 14 && at + 4 + 11 <= jpeg.size() &&
+                         std::memcmp(&jpeg[at + 4], "ICC_PROFILE", 11) == 0;
+        if (!icc)
+            out.append(reinterpret_cast<const char*>(&jpeg[at]), static_cast<qsizetype>(std::min(length + 2, jpeg.size() - at)));
+        at += length + 2;
+    }
+    if (at < jpeg.size())
+        out.append(reinterpret_cast<const char*>(&jpeg[at]), static_cast<qsizetype>(jpeg.size() - at));
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly) && file.write(out) == out.size();
+}
+
+// snimkorez-reduce on the photo in another format, made by `encoder`, against
+// the untagged JPEG and against `decoder` decoding the same file.
+void OtherFormat(const char* label, const std::vector<std::string>& encode, const std::string& file,
+                 const std::vector<std::string>& decode, int repeats, const QString& programs,
+                 const Process& jpeg)
+{
+    if (!Run(1, encode).ok) {
+        std::printf("  %s: the encoder failed\n", label);
+        return;
+    }
+    const Process ours = Run(repeats, {Utf8(programs + QStringLiteral("/snimkorez-reduce")), "--jobs", "1", file});
+    const Process theirs = Run(repeats, decode);
+    if (!ours.ok) {
+        std::printf("  snimkorez-reduce on %s failed\n", label);
+        return;
+    }
+    std::printf("  %-34s %9.1f ms %8.3f x the JPEG's, %.3f x %s decoding it, %.1f MiB\n",
+                (std::string("snimkorez-reduce, ") + label).c_str(), ours.milliseconds,
+                ours.milliseconds / jpeg.milliseconds, theirs.ok ? ours.milliseconds / theirs.milliseconds : 0.0,
+                decode[0].substr(decode[0].rfind('/') + 1).c_str(), static_cast<double>(ours.peakBytes) / kMiB);
+}
+
 // One photo: false when it cannot be read at all.
 bool Measure(const QString& photo, int repeats, const QString& programs, const QTemporaryDir& scratch)
 {
@@ -234,6 +303,35 @@ bool Measure(const QString& photo, int repeats, const QString& programs, const Q
     }
     Row("snimkorez-reduce", ours.milliseconds, baseline);
     std::printf("  %-34s %9.1f MiB\n", "  peak memory of snimkorez-reduce", static_cast<double>(ours.peakBytes) / kMiB);
+
+    const QString tagged = scratch.filePath(QStringLiteral("tagged-") + QFileInfo(photo).fileName());
+    if (WriteTagged(bytes, tagged)) {
+        preview::TPMultiImage taggedControl;
+        const double taggedLoad = Best(repeats, [&] { taggedControl.SetImageName(tagged); });
+        const Process taggedOurs =
+            Run(repeats, {Utf8(programs + QStringLiteral("/snimkorez-reduce")), "--jobs", "1", Utf8(tagged)});
+        std::printf("  %-34s %9.1f ms %8.3f x the untagged load\n", "load by name, Adobe RGB", taggedLoad,
+                    taggedLoad / load);
+        if (taggedOurs.ok)
+            std::printf("  %-34s %9.1f ms %8.3f x the untagged file\n", "snimkorez-reduce, Adobe RGB",
+                        taggedOurs.milliseconds, taggedOurs.milliseconds / ours.milliseconds);
+        QFile::remove(tagged);
+    }
+    const QString heifEnc = QStandardPaths::findExecutable(QStringLiteral("heif-enc"));
+    const QString heifConvert = QStandardPaths::findExecutable(QStringLiteral("heif-convert"));
+    if (!heifEnc.isEmpty() && !heifConvert.isEmpty()) {
+        const std::string heic = Utf8(scratch.filePath(QStringLiteral("photo.heic")));
+        OtherFormat("HEIC", {Utf8(heifEnc), "-q", "85", Utf8(copy), "-o", heic}, heic,
+                    {Utf8(heifConvert), heic, Utf8(scratch.filePath(QStringLiteral("decoded.y4m")))}, repeats,
+                    programs, ours);
+    }
+    const QString cwebp = QStandardPaths::findExecutable(QStringLiteral("cwebp"));
+    const QString dwebp = QStandardPaths::findExecutable(QStringLiteral("dwebp"));
+    if (!cwebp.isEmpty() && !dwebp.isEmpty()) {
+        const std::string webp = Utf8(scratch.filePath(QStringLiteral("photo.webp")));
+        OtherFormat("WebP", {Utf8(cwebp), "-quiet", "-q", "85", Utf8(copy), "-o", webp}, webp,
+                    {Utf8(dwebp), "-quiet", webp, "-ppm", "-o", "/dev/null"}, repeats, programs, ours);
+    }
 
     // The general tools on the same photo, with the same target box.
     Process fastest;

@@ -117,6 +117,8 @@ CRDE_READER(rdbmpfiledib, crde::ReadBmp)
 CRDE_READER(rdpngfiledib, crde::ReadPng)
 CRDE_READER(rdgiffiledib, crde::ReadGif)
 CRDE_READER(rdpcxfiledib, crde::ReadPcx)
+CRDE_READER(rdheiffiledib, crde::ReadHeif)
+CRDE_READER(rdwebpfiledib, crde::ReadWebp)
 
 extern "C" IMGLIB_API int16_t rdjpgfiledib(const char* name, int16_t bits, int16_t, int16_t dither,
                                            HDIB* dib, ILPalette, void* control,

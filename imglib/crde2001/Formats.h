@@ -74,12 +74,24 @@ int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB
 int16_t InfoPcx(const uint8_t* data, size_t size, ImageInfo& info);
 int16_t ReadPcx(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib);
 
+// HEIF and AVIF: the primary image, turned and mirrored as the file says
+// (its EXIF orientation is not applied on top), 8 bits a channel, alpha
+// laid on white, in sRGB. The size is the picture as shown.
+int16_t InfoHeif(const uint8_t* data, size_t size, ImageInfo& info);
+int16_t ReadHeif(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib);
+
+// WebP: a still picture or an animation's first frame, alpha laid on
+// white, in sRGB.
+int16_t InfoWebp(const uint8_t* data, size_t size, ImageInfo& info);
+int16_t ReadWebp(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib);
+
 // The start of every decode: a new block in *dib for a width × height picture
 // of `bits` bits, or IL_ERR_TOO_LARGE / IL_ERR_MEMORY with *dib null.
 int16_t NewPicture(HDIB* dib, int64_t width, int64_t height, int bits);
 
 // The format by its first bytes: "JPEG", "PNG", "GIF", "TIFF", "BMP", "PCX",
-// "EPS", "PCD", "DXF", "TGA" (checked last: it has no signature), or "".
+// "EPS", "PCD", "DXF", "HEIF", "AVIF" (by the brands of the ftyp box),
+// "WEBP", "TGA" (checked last: it has no signature), or "".
 std::string DetectFormat(const uint8_t* data, size_t size);
 
 }  // namespace crde

@@ -83,8 +83,9 @@ IMGLIB_API int ILTakeException(void);
 /* ---- CRDE2001: file information -------------------------------------- */
 
 /* The format by content, never by extension: "JPEG", "BMP", "PNG", "GIF",
- * "TIFF", "TGA", "PCX", "EPS", "PCD", "DXF". Width and height are the
- * picture as it will be read (a JPEG's EXIF orientation applied); figure1 is
+ * "TIFF", "TGA", "PCX", "EPS", "PCD", "DXF", "HEIF", "AVIF", "WEBP". Width
+ * and height are the picture as it will be read (a JPEG's EXIF orientation
+ * applied, a HEIF turned as the file says); figure1 is
  * the number of pages or frames, figure2 the EXIF orientation (1..8, 0 when
  * none). > 0 on success. */
 IMGLIB_API int16_t fileinfo(const char* name, char* formatName, int32_t* width, int32_t* height,
@@ -123,7 +124,8 @@ IMGLIB_API int16_t rdjpgfiledibatleast(const char* name, int32_t width, int32_t 
 typedef int16_t (*rdjpgfiledibatleast_fn)(const char*, int32_t, int32_t, HDIB*, void*, ILProgress,
                                           uint16_t);
 
-/* rdbmpfiledib, rdpngfiledib, rdgiffiledib, rdpcxfiledib share one type. */
+/* rdbmpfiledib, rdpngfiledib, rdgiffiledib, rdpcxfiledib, rdheiffiledib
+ * (HEIF and AVIF) and rdwebpfiledib share one type. */
 IMGLIB_API int16_t rdbmpfiledib(const char* name, int16_t bits, int16_t dither, HDIB* dib,
                                 ILPalette palette, void* control, ILProgress callback,
                                 uint16_t reserved);
@@ -136,6 +138,12 @@ IMGLIB_API int16_t rdgiffiledib(const char* name, int16_t bits, int16_t dither, 
 IMGLIB_API int16_t rdpcxfiledib(const char* name, int16_t bits, int16_t dither, HDIB* dib,
                                 ILPalette palette, void* control, ILProgress callback,
                                 uint16_t reserved);
+IMGLIB_API int16_t rdheiffiledib(const char* name, int16_t bits, int16_t dither, HDIB* dib,
+                                 ILPalette palette, void* control, ILProgress callback,
+                                 uint16_t reserved);
+IMGLIB_API int16_t rdwebpfiledib(const char* name, int16_t bits, int16_t dither, HDIB* dib,
+                                 ILPalette palette, void* control, ILProgress callback,
+                                 uint16_t reserved);
 typedef int16_t (*rdpalettefiledib_fn)(const char*, int16_t, int16_t, HDIB*, ILPalette, void*,
                                        ILProgress, uint16_t);
 

@@ -36,12 +36,13 @@
 namespace app {
 
 const QString kOpenFilter = QStringLiteral(
-    "All Supported Media Formats|*.BMP;*.CMS;*.GIF;*.JPG;*.PCX;*.PNG;*.SCM;*.TIF;*.PCD;*.EMF;*.WMF;*.TGA;*.WAV;"
-    "*.MID;*.RMI;*.AVI;|Windows Bitmap    (BMP) |*.BMP|Credit Message    (CMS) |*.CMS|Compuserve Gif    (GIF) |*.GIF|"
-    "Jpeg    (JPG) |*.JPG|PaintShop Pro    (PCX) |*.PCX|Portable Graphics    (PNG) |*.PNG|Scrolling Message    (SCM) "
-    "|*.SCM|Tagged Image    (TIF) |*.TIF|Kodak Photo CD    (PCD) |*.PCD|Windows Metafile    (WMF) |*.WMF|"
-    "Enhanced Metafile    (EMF) |*.EMF|Targe Image    (TGA) |*.TGA|Wave Sound    (WAV) |*.WAV|Midi Sound    (MID) "
-    "|*.MID|RMI Sound    (RMI) |*.RMI|Video for Windows    (AVI) |*.AVI");
+    "All Supported Media Formats|*.BMP;*.CMS;*.GIF;*.JPG;*.PCX;*.PNG;*.SCM;*.TIF;*.PCD;*.EMF;*.WMF;*.TGA;"
+    "*.HEIC;*.HEIF;*.AVIF;*.WEBP;*.WAV;*.MID;*.RMI;*.AVI;|Windows Bitmap    (BMP) |*.BMP|Credit Message    (CMS) "
+    "|*.CMS|Compuserve Gif    (GIF) |*.GIF|Jpeg    (JPG) |*.JPG|PaintShop Pro    (PCX) |*.PCX|Portable Graphics    (PNG) "
+    "|*.PNG|Scrolling Message    (SCM) |*.SCM|Tagged Image    (TIF) |*.TIF|Kodak Photo CD    (PCD) |*.PCD|"
+    "Windows Metafile    (WMF) |*.WMF|Enhanced Metafile    (EMF) |*.EMF|Targe Image    (TGA) |*.TGA|"
+    "HEIF    (HEIC) |*.HEIC;*.HEIF|AVIF    (AVIF) |*.AVIF|WebP    (WEBP) |*.WEBP|Wave Sound    (WAV) |*.WAV|"
+    "Midi Sound    (MID) |*.MID|RMI Sound    (RMI) |*.RMI|Video for Windows    (AVI) |*.AVI");
 
 namespace {
 

@@ -386,6 +386,18 @@ bool rdpcxfiledib(const QString& name, int16_t bits, int16_t dither, HDIB& dib, 
     return ReadWithPalette("rdpcxfiledib", name, bits, dither, dib, control, callback);
 }
 
+bool rdheiffiledib(const QString& name, int16_t bits, int16_t dither, HDIB& dib, void* control,
+                   ILProgress callback)
+{
+    return ReadWithPalette("rdheiffiledib", name, bits, dither, dib, control, callback);
+}
+
+bool rdwebpfiledib(const QString& name, int16_t bits, int16_t dither, HDIB& dib, void* control,
+                   ILProgress callback)
+{
+    return ReadWithPalette("rdwebpfiledib", name, bits, dither, dib, control, callback);
+}
+
 bool readtgafiledib(const QString& name, int16_t bits, int16_t dither, HDIB& dib, void* control,
                     ILProgress callback)
 {

@@ -93,6 +93,11 @@ bool rdgiffiledib(const QString& name, int16_t bits, int16_t dither, HDIB& dib, 
                   ILProgress callback);
 bool rdpcxfiledib(const QString& name, int16_t bits, int16_t dither, HDIB& dib, void* control,
                   ILProgress callback);
+// HEIF and AVIF alike.
+bool rdheiffiledib(const QString& name, int16_t bits, int16_t dither, HDIB& dib, void* control,
+                   ILProgress callback);
+bool rdwebpfiledib(const QString& name, int16_t bits, int16_t dither, HDIB& dib, void* control,
+                   ILProgress callback);
 bool readtgafiledib(const QString& name, int16_t bits, int16_t dither, HDIB& dib, void* control,
                     ILProgress callback);
 bool readepsfiledib(const QString& name, int16_t bits, int16_t dither, HDIB& dib, void* control,

@@ -62,7 +62,7 @@ int32_t ClampedSize(qint64 size)
     return static_cast<int32_t>(std::min<qint64>(size, std::numeric_limits<int32_t>::max()));
 }
 
-enum class Reader { Bmp, Png, Gif, Tif, Tga, Pcx, Eps, Pcd, Dxf, Jpeg };
+enum class Reader { Bmp, Png, Gif, Tif, Tga, Pcx, Eps, Pcd, Dxf, Jpeg, Heif, Webp };
 
 struct ReaderRow {
     const char* name;
@@ -70,7 +70,7 @@ struct ReaderRow {
     Reader reader;
 };
 
-constexpr std::array<ReaderRow, 10> kReaders{{
+constexpr std::array<ReaderRow, 12> kReaders{{
     {"BMP", nullptr, Reader::Bmp},
     {"PNG", nullptr, Reader::Png},
     {"GIF", nullptr, Reader::Gif},
@@ -81,6 +81,9 @@ constexpr std::array<ReaderRow, 10> kReaders{{
     {"PCD", nullptr, Reader::Pcd},
     {"DXF", nullptr, Reader::Dxf},
     {"JPEG", nullptr, Reader::Jpeg},
+    // One reader for both: the codec is the module's business.
+    {"HEIF", "AVIF", Reader::Heif},
+    {"WEBP", nullptr, Reader::Webp},
 }};
 
 bool Matches(const ReaderRow& row, const QString& format)
@@ -93,10 +96,11 @@ bool Matches(const ReaderRow& row, const QString& format)
 // by content.
 QString FormatForExtension(const QString& extension)
 {
-    static const std::array<std::pair<const char*, const char*>, 12> kTable{{
+    static const std::array<std::pair<const char*, const char*>, 16> kTable{{
         {".BMP", "BMP"}, {".PNG", "PNG"}, {".GIF", "GIF"}, {".TIF", "TIF"},
         {".TIFF", "TIF"}, {".TGA", "TGA"}, {".PCX", "PCX"}, {".EPS", "EPS"},
         {".PCD", "PCD"}, {".DXF", "DXF"}, {".JPEG", "JPEG"}, {".JPG", "JPEG"},
+        {".HEIC", "HEIF"}, {".HEIF", "HEIF"}, {".AVIF", "AVIF"}, {".WEBP", "WEBP"},
     }};
     for (const auto& [ext, format] : kTable) {
         if (extension == QLatin1String(ext))
@@ -166,6 +170,12 @@ bool ReadInto(Reader reader, const QString& name, int16_t bits, int16_t dither, 
     case Reader::Jpeg:
         ok = DLL96V1::rdjpgfiledib(name, bits, dither, dib, control, callback);
         bitmap.SetPalette(DLL96V1::SharedPalette());
+        break;
+    case Reader::Heif:
+        ok = DLL96V1::rdheiffiledib(name, bits, dither, dib, control, callback);
+        break;
+    case Reader::Webp:
+        ok = DLL96V1::rdwebpfiledib(name, bits, dither, dib, control, callback);
         break;
     }
     // A block that cannot become a bitmap is a failed read, not an empty picture.

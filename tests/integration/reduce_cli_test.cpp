@@ -8,6 +8,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <libheif/heif.h>
+
+#include <cstring>
+
 namespace {
 
 QImage Photo(int width, int height)
@@ -18,6 +22,41 @@ QImage Photo(int width, int height)
             image.setPixelColor(x, y, QColor((x * 7) % 256, (y * 5) % 256, ((x + y) * 3) % 256));
     }
     return image;
+}
+
+heif_error Append(heif_context*, const void* data, size_t size, void* userdata)
+{
+    static_cast<QByteArray*>(userdata)->append(static_cast<const char*>(data), static_cast<qsizetype>(size));
+    return heif_error{heif_error_Ok, heif_suberror_Unspecified, "ok"};
+}
+
+// `image` as a HEIC shown turned 90° clockwise, as a phone held upright
+// stores its sensor's picture.
+QByteArray TurnedHeic(const QImage& image)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    heif_image* picture = nullptr;
+    heif_image_create(rgb.width(), rgb.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &picture);
+    heif_image_add_plane(picture, heif_channel_interleaved, rgb.width(), rgb.height(), 8);
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
+    for (int y = 0; y < rgb.height(); ++y)
+        std::memcpy(plane + static_cast<ptrdiff_t>(stride) * y, rgb.constScanLine(y), static_cast<size_t>(rgb.width()) * 3);
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder);
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    options->image_orientation = heif_orientation_rotate_90_cw;
+    QByteArray bytes;
+    heif_writer writer{1, Append};
+    if (heif_context_encode_image(context, picture, encoder, options, nullptr).code != heif_error_Ok ||
+        heif_context_write(context, &writer, &bytes).code != heif_error_Ok)
+        bytes.clear();
+    heif_encoding_options_free(options);
+    heif_encoder_release(encoder);
+    heif_context_free(context);
+    heif_image_release(picture);
+    return bytes;
 }
 
 }  // namespace
@@ -65,6 +104,26 @@ private Q_SLOTS:
         QVERIFY(QString::fromUtf8(run.err).contains(broken));
         QCOMPARE(Read(landscape), original);
         QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("broken_Resize728px.jpg"))));
+    }
+
+    // A phone's HEIC, stored sideways and shown upright: reduced by the
+    // size it is shown at.
+    void reducesHeic()
+    {
+        const QByteArray heic = TurnedHeic(Photo(1600, 1200));
+        QVERIFY(!heic.isEmpty());
+        const QString photo = m_dir->filePath(QStringLiteral("IMG_0001.HEIC"));
+        QFile file(photo);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(heic) == heic.size());
+        file.close();
+        const Run run = Start({photo});
+        QCOMPARE(QString::fromUtf8(run.err), QString());
+        QCOMPARE(run.code, 0);
+        const QString output = m_dir->filePath(QStringLiteral("IMG_0001_Resize728px.jpg"));
+        QCOMPARE(QString::fromUtf8(run.out), output + QStringLiteral(" 546x728\n"));
+        QImageReader reader(output);
+        QCOMPARE(reader.format(), QByteArray("jpeg"));
+        QCOMPARE(reader.size(), QSize(546, 728));
     }
 
     void usage()

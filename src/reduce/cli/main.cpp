@@ -64,6 +64,7 @@ struct Modules {
     fileinfo_fn fileInfo = nullptr;
     rdjpgfiledibatleast_fn readJpeg = nullptr;
     rdpalettefiledib_fn readBmp = nullptr, readPng = nullptr, readGif = nullptr, readPcx = nullptr;
+    rdpalettefiledib_fn readHeif = nullptr, readWebp = nullptr;
     readfiledib_fn readTga = nullptr;
     readpagefiledib_fn readTiff = nullptr;
     wrjpgfiledib_fn writeJpeg = nullptr;
@@ -90,6 +91,7 @@ struct Modules {
         const bool ok = Resolve(codecs, "fileinfo", fileInfo) && Resolve(codecs, "rdjpgfiledibatleast", readJpeg) &&
                         Resolve(codecs, "rdbmpfiledib", readBmp) && Resolve(codecs, "rdpngfiledib", readPng) &&
                         Resolve(codecs, "rdgiffiledib", readGif) && Resolve(codecs, "rdpcxfiledib", readPcx) &&
+                        Resolve(codecs, "rdheiffiledib", readHeif) && Resolve(codecs, "rdwebpfiledib", readWebp) &&
                         Resolve(codecs, "readtgafiledib", readTga) &&
                         Resolve(codecs, "readtiffiledib", readTiff) &&
                         Resolve(codecs, "wrjpgfiledib", writeJpeg) && Resolve(processing, "ScaleDib", scale) &&
@@ -164,6 +166,10 @@ bool Reduce(const Modules& m, const std::string& photo, std::string& output, red
         result = m.readTga(name, 24, 0, &source.dib, nullptr, nullptr, 0);
     else if (kind == "TIFF")
         result = m.readTiff(name, 24, 0, 0, &source.dib, nullptr, nullptr, 0);
+    else if (kind == "HEIF" || kind == "AVIF")
+        result = m.readHeif(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
+    else if (kind == "WEBP")
+        result = m.readWebp(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
     else
         result = IL_ERR_UNSUPPORTED;
     if (result <= 0 || !source.dib) {
