@@ -20,6 +20,29 @@ namespace crde {
 
 namespace {
 
+// libheif's decoders, set up once before the first context (several photos
+// may be read at once) and taken down when the module is unloaded: the HEVC
+// decoder's tables would otherwise outlive the module that owns them.
+class Library {
+public:
+    [[nodiscard]] static bool Ready()
+    {
+        static Library library;
+        return library.m_ready;
+    }
+    ~Library()
+    {
+        if (m_ready)
+            heif_deinit();
+    }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+private:
+    Library() : m_ready(heif_init(nullptr).code == heif_error_Ok) {}
+    bool m_ready;
+};
+
 // libheif's own default: no side over 32768. Set here so that a libheif
 // with a looser default does not loosen ours.
 constexpr int kMaxSide = 32768;
@@ -69,9 +92,7 @@ public:
         if (format != "HEIF" && format != "AVIF")
             return IL_ERR_FORMAT;
         m_format = format;
-        // Once, before any context: several photos may be read at once.
-        static const heif_error initialised = heif_init(nullptr);
-        if (initialised.code != heif_error_Ok)
+        if (!Library::Ready())
             return IL_ERR_UNSUPPORTED;
         m_context.reset(heif_context_alloc());
         if (!m_context)
