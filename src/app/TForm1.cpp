@@ -3,15 +3,19 @@
 #include "TApplication.h"
 #include "TForm2.h"
 #include "boards/Catalogue.h"
+#include "boards/OwnBoardsCategory.h"
 #include "boards/TfcTreeCombo.h"
 #include "boards/TfcTreeNode.h"
 #include "browser/TWebHost.h"
 #include "dialogs/TMMOpenDialog.h"
+#include "imaging/DLL96V1.h"
+#include "imaging/EFOpenError.h"
 #include "platform/TIniFile.h"
 #include "preview/TPMultiImage.h"
 #include "reduce/ResizeImage_Block.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -24,8 +28,11 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
+#include <QShortcut>
 #include <QGuiApplication>
 
 #include <algorithm>
@@ -106,17 +113,42 @@ QStringList UploadDialog(QWidget* parent, const TUploadChoice& choice)
     }
     if (choice.mode != Mode::Folder)
         dialog.setNameFilters(choice.nameFilters);
-    for (const QString& file : choice.preselected)
-        dialog.selectFile(file);
+    if (choice.preselected.size() == 1) {
+        dialog.selectFile(choice.preselected.first());
+    } else if (!choice.preselected.isEmpty()) {
+        // Several names are chosen the way a user types them: each in quotes,
+        // relative to the folder the dialog opens in.
+        QStringList quoted;
+        const QDir folder(choice.folder);
+        for (const QString& file : choice.preselected)
+            quoted << u'"' + folder.relativeFilePath(file) + u'"';
+        dialog.selectFile(quoted.join(u' '));
+    }
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
 }
 
-// The one local file a drop carries, or nothing.
-std::optional<QString> DroppedFile(const QMimeData* data)
+// The local files a drop carries, in its order; anything else is left out.
+QStringList DroppedFiles(const QMimeData* data)
 {
-    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().first().isLocalFile())
-        return std::nullopt;
-    return data->urls().first().toLocalFile();
+    QStringList files;
+    if (!data || !data->hasUrls())
+        return files;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            files << url.toLocalFile();
+    return files;
+}
+
+// A batch photo's failure in the user's words.
+QString Reason(const std::exception& error)
+{
+    if (dynamic_cast<const imaging::EFOpenError*>(&error))
+        return QStringLiteral("Не удалось открыть файл");
+    const auto* own = dynamic_cast<const platform::Exception*>(&error);
+    const QString message = own ? own->Message() : QString::fromUtf8(error.what());
+    if (message == QLatin1String("Input image is empty"))
+        return QStringLiteral("В файле нет фотографии");
+    return message.isEmpty() ? QStringLiteral("Неизвестная ошибка") : message;
 }
 
 }  // namespace
@@ -138,7 +170,7 @@ std::optional<QString> SavePictureDialog(QWidget* parent)
 
 TForm1::TForm1(const QString& executablePath, QWidget* parent) : QWidget(parent)
 {
-    m_seam.openPhoto = [this](QWidget*) -> std::optional<QString> {
+    m_seam.openPhoto = [this](QWidget*) -> QStringList {
         // Made at the first photo command and reused by every later one:
         // making it starts the media framework, which a start-up that ends
         // at once (Tag=1) should not wait for.
@@ -148,16 +180,19 @@ TForm1::TForm1(const QString& executablePath, QWidget* parent) : QWidget(parent)
             m_openDialog->SetFilter(kOpenFilter);
             m_openDialog->TiffSelectedPage = 0;
             m_openDialog->setDirectory(PicturesFolder());
+            // Ctrl and Shift in the list, or several quoted names typed.
+            m_openDialog->setFileMode(QFileDialog::ExistingFiles);
         }
         // Where the last photo was chosen, as the platform's own dialog
         // remembers it; the first time, the pictures folder.
         if (!m_photoFolder.isEmpty() && QFileInfo(m_photoFolder).isDir())
             m_openDialog->setDirectory(m_photoFolder);
         if (!m_openDialog->Execute())
-            return std::nullopt;
-        return m_openDialog->FileName();
+            return {};
+        return m_openDialog->Files();
     };
     m_seam.writeErrorBox = WriteErrorBox;
+    m_seam.failedPhotosBox = WriteErrorBox;
     m_seam.savePicture = SavePictureDialog;
     m_seam.navigate = [this](const QString& address) {
         if (m_browser)
@@ -178,11 +213,11 @@ void TForm1::SetBrowserWindow(TForm2* window)
     m_browser = window;
     if (!window)
         return;
-    // The posting page's file chooser opens where the reduced photo is,
-    // with it chosen.
+    // The posting page's file chooser opens where the reduced photos are,
+    // with them chosen.
     window->WebHost()->OnChooseFiles = [this](const browser::FileRequest& request) {
         const QString opened = m_openDialog ? m_openDialog->directory().absolutePath() : QString();
-        return m_seam.chooseUpload(m_browser, UploadChoiceFor(request, m_lastReduced, opened));
+        return m_seam.chooseUpload(m_browser, UploadChoiceFor(request, m_lastBatch, opened));
     };
 }
 
@@ -193,7 +228,135 @@ void TForm1::submitClick()
     RunPhotoCommand(m_seam.openPhoto(this));
 }
 
-void TForm1::RunPhotoCommand(const std::optional<QString>& photo)
+std::optional<QString> TForm1::ReducePhoto(const QString& source, QString* unreadable)
+{
+    if (unreadable) {
+        // The preview takes a missing file or a folder for an empty picture,
+        // which says nothing of why.
+        const QFileInfo info(source);
+        if (!info.exists())
+            *unreadable = QStringLiteral("Файл не найден");
+        else if (!info.isFile())
+            *unreadable = QStringLiteral("Это не файл");
+        if (!unreadable->isEmpty())
+            return std::nullopt;
+        // A reader's failure leaves the picture empty and only its text behind.
+        imaging::DLL96V1::SetErrorText(QString());
+    }
+    m_export->SetImageName(source);
+    if (unreadable) {
+        const imaging::TBitmap* picture = m_export->Picture().BitmapOrNull();
+        if (!picture || !picture->HandleAllocated()) {
+            const QString text = imaging::DLL96V1::ErrorText();
+            *unreadable = text.isEmpty() ? QStringLiteral("В файле нет фотографии") : text;
+            return std::nullopt;
+        }
+    }
+    // The folder with its closing separator, "/", and the name with its
+    // extension (the last "." on) replaced.
+    const qsizetype slash = source.lastIndexOf(u'/');
+    const QString folder = source.left(slash + 1);
+    QString name = source.mid(slash + 1);
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot >= 0)
+        name.truncate(dot);
+    name += kOutputSuffix;
+    const QString output = folder + u'/' + name;
+
+    // Whether this run wrote `target`: an older file of that name is no
+    // proof.
+    const auto reduceTo = [this](const QString& target) {
+        const FileStamp before = StampOf(target);
+        reduce::ResizeImage_Block(this, *m_export, kTarget, kThreshold, kQuality, kAmount, target);
+        const FileStamp after = StampOf(target);
+        return after.exists && !(after == before);
+    };
+    const auto written = [this](const QString& target, const QString& caption) {
+        setWindowTitle(caption);
+        m_export->SetImageName(target);
+        m_lastReduced = target;
+        return target;
+    };
+    if (reduceTo(output))
+        return written(output, name);
+    // Again and again until a write succeeds or the user gives up; then
+    // caption and preview stay as they are.
+    for (;;) {
+        m_seam.writeErrorBox(this, QStringLiteral("Ошибка записи"),
+                             QStringLiteral("Нет доступа для записи копии файла на выбранный диск.\r\n"
+                                            "Нажмите \"OK\" и в откывшемся окне выберите диск для сохранения "
+                                            "измененного изображения."));
+        const std::optional<QString> chosen = m_seam.savePicture(this);
+        if (!chosen)
+            return std::nullopt;
+        if (reduceTo(*chosen))
+            return written(*chosen, *chosen);
+    }
+}
+
+QStringList TForm1::ReduceBatch(const QStringList& photos)
+{
+    const int count = static_cast<int>(photos.size());
+    QStringList written;
+    QStringList failed;
+    m_cancelBatch = false;
+    m_label1->hide();
+    m_batchProgress->setRange(0, count);
+    m_batchProgress->show();
+    m_batchCancel->show();
+    m_batchEscape->setEnabled(true);
+    const auto hideProgress = [this] {
+        m_batchEscape->setEnabled(false);
+        m_batchProgress->hide();
+        m_batchCancel->hide();
+        m_label1->show();
+    };
+    auto progressOff = qScopeGuard(hideProgress);
+    for (int i = 0; i < count && !m_cancelBatch; ++i) {
+        const QString& source = photos[i];
+        ShowBatchProgress(i, i + 1, count);
+        QCoreApplication::processEvents();
+        QString reason;
+        try {
+            if (const std::optional<QString> file = ReducePhoto(source, &reason))
+                written << *file;
+        } catch (const std::exception& error) {
+            reason = Reason(error);
+        }
+        if (!reason.isEmpty())
+            failed << QFileInfo(source).fileName() + QStringLiteral(": ") + reason;
+        ShowBatchProgress(i + 1, i + 1, count);
+        // The reduced photo painted, a press of Escape taken.
+        QCoreApplication::processEvents();
+    }
+
+    // A photo that failed after the last good one took it from the preview.
+    if (!written.isEmpty() && m_export->ImageName() != written.last())
+        m_export->SetImageName(written.last());
+    progressOff.dismiss();
+    hideProgress();
+    if (written.size() > 1)
+        setWindowTitle(QStringLiteral("%1 фото").arg(written.size()));
+
+    if (!failed.isEmpty()) {
+        // A screenful at most; the count says how many there were.
+        constexpr qsizetype kListed = 20;
+        QString text = QStringLiteral("Не удалось обработать %1 из %2 фото:\n\n").arg(failed.size()).arg(count);
+        text += failed.mid(0, kListed).join(u'\n');
+        if (failed.size() > kListed)
+            text += QStringLiteral("\n… и ещё %1").arg(failed.size() - kListed);
+        m_seam.failedPhotosBox(this, QStringLiteral("Не все фото обработаны"), text);
+    }
+    return written;
+}
+
+void TForm1::ShowBatchProgress(int done, int current, int count)
+{
+    m_batchProgress->setValue(done);
+    m_batchProgress->setFormat(QStringLiteral("%1 из %2").arg(current).arg(count));
+}
+
+void TForm1::RunPhotoCommand(const QStringList& chosen)
 {
     // The reduction lets events run: a second click meanwhile does nothing.
     if (m_running)
@@ -204,53 +367,17 @@ void TForm1::RunPhotoCommand(const std::optional<QString>& photo)
         ~Done() { running = false; }
     } done{m_running};
 
-    if (photo) {
-        const QString& source = *photo;
-        m_photoFolder = QFileInfo(source).absolutePath();
-        m_export->SetImageName(source);
-        // The folder with its closing separator, "/", and the name with its
-        // extension (the last "." on) replaced.
-        const qsizetype slash = source.lastIndexOf(u'/');
-        const QString folder = source.left(slash + 1);
-        QString name = source.mid(slash + 1);
-        const qsizetype dot = name.lastIndexOf(u'.');
-        if (dot >= 0)
-            name.truncate(dot);
-        name += kOutputSuffix;
-        const QString output = folder + u'/' + name;
-
-        // Whether this run wrote `target`: an older file of that name is no
-        // proof.
-        const auto reduceTo = [this](const QString& target) {
-            const FileStamp before = StampOf(target);
-            reduce::ResizeImage_Block(this, *m_export, kTarget, kThreshold, kQuality, kAmount, target);
-            const FileStamp after = StampOf(target);
-            return after.exists && !(after == before);
-        };
-        const auto written = [this](const QString& target, const QString& caption) {
-            setWindowTitle(caption);
-            m_export->SetImageName(target);
-            m_lastReduced = target;
-        };
-        if (reduceTo(output)) {
-            written(output, name);
-        } else {
-            // Again and again until a write succeeds or the user gives up;
-            // then caption and preview stay as they are.
-            for (;;) {
-                m_seam.writeErrorBox(this, QStringLiteral("Ошибка записи"),
-                                     QStringLiteral("Нет доступа для записи копии файла на выбранный диск.\r\n"
-                                                    "Нажмите \"OK\" и в откывшемся окне выберите диск для сохранения "
-                                                    "измененного изображения."));
-                const std::optional<QString> chosen = m_seam.savePicture(this);
-                if (!chosen)
-                    break;
-                if (reduceTo(*chosen)) {
-                    written(*chosen, *chosen);
-                    break;
-                }
-            }
-        }
+    QStringList photos = chosen;
+    photos.removeDuplicates();
+    if (!photos.isEmpty())
+        m_photoFolder = QFileInfo(photos.first()).absolutePath();
+    if (photos.size() == 1) {
+        if (const std::optional<QString> written = ReducePhoto(photos.first()))
+            m_lastBatch = {*written};
+    } else if (photos.size() > 1) {
+        // A batch that wrote nothing leaves the last one on offer.
+        if (const QStringList written = ReduceBatch(photos); !written.isEmpty())
+            m_lastBatch = written;
     }
 
     if (m_browser) {
@@ -262,7 +389,10 @@ void TForm1::RunPhotoCommand(const std::optional<QString>& photo)
     const boards::TfcTreeNode* node = m_board->SelectedNode();
     if (node && node->Parent()) {
         const QString host = node->DataText2().isEmpty() ? node->Text() : node->DataText2();
-        m_seam.navigate(QStringLiteral("http://") + host + u'/' + node->DataText1() + QStringLiteral("#fosform"));
+        // A board of the seller's own posts over the scheme it was given.
+        const boards::OwnBoardsCategory* own = boards::OwnBoardsCategory::Of(m_board);
+        const QString scheme = own ? own->Scheme(node) : QStringLiteral("http://");
+        m_seam.navigate(scheme + host + u'/' + node->DataText1() + QStringLiteral("#fosform"));
     } else {
         m_seam.navigate(QStringLiteral("http://") + boards::DefaultBoardHost() + QStringLiteral("/board/i.php#fosform"));
         m_board->SetText(boards::DefaultBoardHost());
@@ -273,23 +403,26 @@ void TForm1::RunPhotoCommand(const std::optional<QString>& photo)
 void TForm1::closeEvent(QCloseEvent* event)
 {
     QWidget::closeEvent(event);
-    if (event->isAccepted())
-        Q_EMIT Closed();
+    if (!event->isAccepted())
+        return;
+    // The program ends with this window: photos still waiting are not begun.
+    m_cancelBatch = true;
+    Q_EMIT Closed();
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (DroppedFile(event->mimeData()))
+    if (!DroppedFiles(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent* event)
 {
-    const std::optional<QString> file = DroppedFile(event->mimeData());
-    if (!file)
+    const QStringList files = DroppedFiles(event->mimeData());
+    if (files.isEmpty())
         return;
     event->acceptProposedAction();
-    TApplication::HandleEvent([&] { RunPhotoCommand(file); });
+    TApplication::HandleEvent([&] { RunPhotoCommand(files); });
 }
 
 void TForm1::CreateControls()
@@ -343,6 +476,24 @@ void TForm1::CreateControls()
     while (QFontMetrics(hint).horizontalAdvance(m_label1->text()) > m_label1->width() && hint.pointSizeF() > 6.0)
         hint.setPointSizeF(hint.pointSizeF() - 0.25);
     m_label1->setFont(hint);
+
+    // In the hint's place while several photos are reduced.
+    m_batchProgress = new QProgressBar(m_panel1);
+    m_batchProgress->setObjectName(QStringLiteral("BatchProgress"));
+    m_batchProgress->setGeometry(336, 7, 290, 19);
+    m_batchProgress->setAlignment(Qt::AlignCenter);
+    m_batchProgress->hide();
+    m_batchCancel = new QPushButton(QStringLiteral("Прервать"), m_panel1);
+    m_batchCancel->setObjectName(QStringLiteral("BatchCancel"));
+    m_batchCancel->setGeometry(634, 4, 85, 25);
+    m_batchCancel->setToolTip(QStringLiteral("Остановить после текущего фото (Esc)"));
+    m_batchCancel->hide();
+    connect(m_batchCancel, &QPushButton::clicked, this, [this] { m_cancelBatch = true; });
+    // Not the button's own shortcut: that clicks a moment later, by when the
+    // next photo may have begun.
+    m_batchEscape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_batchEscape->setEnabled(false);
+    connect(m_batchEscape, &QShortcut::activated, this, [this] { m_cancelBatch = true; });
     setTabOrder(m_board, m_submit);
     setAcceptDrops(true);
 }
@@ -414,6 +565,8 @@ void TForm1::FormCreate(const QString& executablePath)
     move(x(), settings.ReadInteger(kWindowSection, QStringLiteral("Top"), y()));
     move(settings.ReadInteger(kWindowSection, QStringLiteral("Left"), x()), y());
     KeepReachable();
+    // The seller's own boards join the tree before the stored choice is matched.
+    new boards::OwnBoardsCategory(m_board, boards::OwnBoards::DefaultFileName());
     m_board->SetText(
         settings.ReadString(kBoardSection, QStringLiteral("Select"), boards::DefaultBoardHost()));
     m_photoFolder = settings.ReadString(kPhotoSection, QStringLiteral("Folder"), QString());

@@ -11,7 +11,9 @@
 
 class QFrame;
 class QLabel;
+class QProgressBar;
 class QPushButton;
+class QShortcut;
 
 namespace boards { class TfcTreeCombo; }
 namespace dialogs { class TMMOpenDialog; }
@@ -25,10 +27,13 @@ class TForm2;
 // the browser. The program's answers are its dialogs and the browser window;
 // tests answer instead.
 struct TPhotoCommandSeam {
-    // The chosen photo, or nothing when the open dialog is cancelled.
-    std::function<std::optional<QString>(QWidget* parent)> openPhoto;
+    // The chosen photos in the order chosen; none when the open dialog is
+    // cancelled.
+    std::function<QStringList(QWidget* parent)> openPhoto;
     // The "Ошибка записи" box: caption and text.
     std::function<void(QWidget* parent, const QString& caption, const QString& text)> writeErrorBox;
+    // The one message after several photos that lists those that failed.
+    std::function<void(QWidget* parent, const QString& caption, const QString& text)> failedPhotosBox;
     // The name chosen in the save dialog, or nothing when cancelled.
     std::function<std::optional<QString>(QWidget* parent)> savePicture;
     // The posting address handed to the browser window.
@@ -82,20 +87,30 @@ public:
     // The button's command: open dialog, reduction beside the photo, the
     // browser on the chosen board's posting page, the settings written. An
     // error ends it at its step and raises. A click while it runs does nothing.
+    //
+    // Several photos are reduced one after another in the order given, with
+    // "k из N" shown; Escape or "Прервать" stops after the current one. One
+    // that fails does not stop the others: failedPhotosBox lists them all at
+    // the end, and the browser and the settings follow once, after the last.
     void submitClick();
-    // The same from step 2 on with a photo already chosen (a dropped file);
-    // nothing chosen continues with the browser and the settings.
-    void RunPhotoCommand(const std::optional<QString>& photo);
+    // The same from step 2 on with the photos already chosen (dropped files);
+    // none chosen continues with the browser and the settings.
+    void RunPhotoCommand(const QStringList& photos);
     [[nodiscard]] QPushButton* submit() const noexcept { return m_submit; }
     [[nodiscard]] QLabel* Label1() const noexcept { return m_label1; }
     // The open dialog; null until the first photo command makes it.
     [[nodiscard]] dialogs::TMMOpenDialog* MMOpenDialog1() const noexcept { return m_openDialog; }
+    // Shown instead of Label1 while several photos are reduced.
+    [[nodiscard]] QProgressBar* BatchProgress() const noexcept { return m_batchProgress; }
+    [[nodiscard]] QPushButton* BatchCancel() const noexcept { return m_batchCancel; }
 
     void SetBrowserWindow(TForm2* window);
     void SetSeam(TPhotoCommandSeam seam);
     [[nodiscard]] const TPhotoCommandSeam& Seam() const noexcept { return m_seam; }
     // The last photo this window wrote, for the upload helper.
     [[nodiscard]] const QString& LastReducedPhoto() const noexcept { return m_lastReduced; }
+    // What the last command that wrote anything wrote, in order.
+    [[nodiscard]] const QStringList& LastBatch() const noexcept { return m_lastBatch; }
 
 Q_SIGNALS:
     // The window was closed (by the window manager, Alt+F4, the system menu).
@@ -111,6 +126,15 @@ private:
     void CreateExport();
     void FormCreate(const QString& executablePath);
     void KeepReachable();
+    // Reduces one photo beside itself (or where the save dialog says), shows
+    // it and captions the window with it; the file written, or nothing when
+    // the user gave up. Raises what loading or reducing raises. With
+    // `unreadable`, a file that gives no picture is not reduced: why is put
+    // there in the user's words.
+    std::optional<QString> ReducePhoto(const QString& source, QString* unreadable = nullptr);
+    // Several photos; returns what was written.
+    QStringList ReduceBatch(const QStringList& photos);
+    void ShowBatchProgress(int done, int current, int count);
 
     QString m_settingsPath;
     bool m_exitRequested = false;
@@ -124,6 +148,11 @@ private:
     TForm2* m_browser = nullptr;
     TPhotoCommandSeam m_seam;
     QString m_lastReduced;
+    QStringList m_lastBatch;
+    QProgressBar* m_batchProgress = nullptr;
+    QPushButton* m_batchCancel = nullptr;
+    QShortcut* m_batchEscape = nullptr;
+    bool m_cancelBatch = false;
     // Where the last photo was chosen (kept in the settings).
     QString m_photoFolder;
     bool m_running = false;

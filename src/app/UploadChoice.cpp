@@ -44,10 +44,17 @@ QString PicturesFolder()
 TUploadChoice UploadChoiceFor(const browser::FileRequest& request, const QString& lastReduced,
                               const QString& openDialogFolder)
 {
+    return UploadChoiceFor(request, lastReduced.isEmpty() ? QStringList() : QStringList{lastReduced},
+                           openDialogFolder);
+}
+
+TUploadChoice UploadChoiceFor(const browser::FileRequest& request, const QStringList& lastReduced,
+                              const QString& openDialogFolder)
+{
     TUploadChoice choice;
     choice.mode = request.mode;
     if (!lastReduced.isEmpty())
-        choice.folder = QFileInfo(lastReduced).absolutePath();
+        choice.folder = QFileInfo(lastReduced.first()).absolutePath();
     else if (!openDialogFolder.isEmpty())
         choice.folder = openDialogFolder;
     else
@@ -69,8 +76,15 @@ TUploadChoice UploadChoiceFor(const browser::FileRequest& request, const QString
     choice.nameFilters = dialogs::QtNameFilters(filter);
 
     const bool picturesWanted = request.accept.isEmpty() || onlyPictures;
-    if (!lastReduced.isEmpty() && picturesWanted && request.mode != browser::FileRequest::Mode::Folder)
-        choice.preselected << lastReduced;
+    if (lastReduced.isEmpty() || !picturesWanted || request.mode == browser::FileRequest::Mode::Folder)
+        return choice;
+    if (request.mode != browser::FileRequest::Mode::OpenMultiple) {
+        choice.preselected << lastReduced.first();
+        return choice;
+    }
+    for (const QString& photo : lastReduced)
+        if (QFileInfo(photo).absolutePath() == choice.folder)
+            choice.preselected << photo;
     return choice;
 }
 

@@ -1,7 +1,9 @@
 #include "TfcCustomCombo.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QToolButton>
@@ -50,7 +52,6 @@ TfcCustomCombo::TfcCustomCombo(QWidget* parent) : QLineEdit(parent), m_button(ne
     m_button->setFocusPolicy(Qt::NoFocus);
     m_button->setCursor(Qt::ArrowCursor);
     m_button->installEventFilter(this);
-    setContextMenuPolicy(Qt::NoContextMenu);
     setAcceptDrops(false);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     PlaceButton();
@@ -280,6 +281,21 @@ void TfcCustomCombo::focusOutEvent(QFocusEvent* event)
     QLineEdit::focusOutEvent(event);
     if (m_droppedDown)
         CloseUp(true);
+}
+
+void TfcCustomCombo::contextMenuEvent(QContextMenuEvent* event)
+{
+    event->accept();
+    if (!m_popupMenu)
+        return;
+    // The menu key with the popup open; a right click has closed it already.
+    if (m_droppedDown)
+        CloseUp(true);
+    bool handled = false;
+    if (OnContextPopup)
+        OnContextPopup(this, event->pos(), handled);
+    if (!handled)
+        m_popupMenu->exec(event->globalPos());
 }
 
 void TfcCustomCombo::resizeEvent(QResizeEvent* event)

@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <functional>
 
+class QMenu;
 class QToolButton;
 class QWindow;
 
@@ -47,8 +48,17 @@ public:
     virtual void CloseUp(bool accept);
     virtual void DropDown();
 
+    // The menu of a right click or the menu key; none by default, and then
+    // there is no menu at all (the edit's own would offer to change the text).
+    // Not owned.
+    [[nodiscard]] QMenu* PopupMenu() const noexcept { return m_popupMenu; }
+    void SetPopupMenu(QMenu* menu) noexcept { m_popupMenu = menu; }
+
     std::function<void(TfcCustomCombo*)> OnDropDown;
     std::function<void(TfcCustomCombo*, bool accept)> OnCloseUp;
+    // Before PopupMenu shows, at `at` in the selector's coordinates; setting
+    // `handled` keeps it from showing.
+    std::function<void(TfcCustomCombo*, QPoint at, bool& handled)> OnContextPopup;
 
 protected:
     void SetPopup(QWidget* popup) noexcept { m_popup = popup; }
@@ -73,6 +83,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -89,6 +100,7 @@ private:
 
     QToolButton* m_button;
     QWidget* m_popup = nullptr;
+    QMenu* m_popupMenu = nullptr;
     int m_dropDownCount = 8;
     int m_dropDownWidth = 0;
     bool m_readOnly = false;

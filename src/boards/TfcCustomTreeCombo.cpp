@@ -162,6 +162,42 @@ bool TfcCustomTreeCombo::MoveKey(QKeyEvent* event)
     return true;
 }
 
+void TfcCustomTreeCombo::SetSelectedNode(TfcTreeNode* node)
+{
+    if (DroppedDown())
+        CloseUp(false);
+    ChooseByUser(node);
+    selectAll();
+}
+
+void TfcCustomTreeCombo::DeleteNode(TfcTreeNode* node)
+{
+    if (!node)
+        return;
+    if (DroppedDown())
+        CloseUp(false);
+    const auto inside = [node](const TfcTreeNode* other) {
+        for (; other; other = other->Parent()) {
+            if (other == node)
+                return true;
+        }
+        return false;
+    };
+    if (inside(m_view->Selected())) {
+        // Not a move of the choice: the selection only forgets the node.
+        const bool editing = m_editing;
+        m_editing = false;
+        m_view->SetSelected(nullptr);
+        m_editing = editing;
+    }
+    if (inside(m_selectedNode))
+        m_selectedNode = nullptr;
+    if (inside(m_dropDownStartNode))
+        m_dropDownStartNode = nullptr;
+    m_items.Delete(node);
+    m_view->Relayout();
+}
+
 void TfcCustomTreeCombo::ChooseByUser(TfcTreeNode* node)
 {
     const TfcTreeNode* before = m_selectedNode;

@@ -39,6 +39,12 @@ public:
     [[nodiscard]] const TfcTreeNodes& Items() const noexcept { return m_items; }
 
     [[nodiscard]] TfcTreeNode* SelectedNode() const noexcept { return m_selectedNode; }
+    // Makes `node` the choice as a user action does: the text follows,
+    // OnSelectionChange fires and the modified flag is set.
+    void SetSelectedNode(TfcTreeNode* node);
+    // Deletes `node` and its subtree from Items. A choice inside it is
+    // dropped (no node chosen, the text kept); an open popup closes first.
+    void DeleteNode(TfcTreeNode* node);
     [[nodiscard]] TfcTreeNode* DropDownStartNode() const noexcept { return m_dropDownStartNode; }
     [[nodiscard]] const QString& DropDownStartText() const noexcept { return m_dropDownStartText; }
     [[nodiscard]] TfcTreeNode* TreeSelection() const;

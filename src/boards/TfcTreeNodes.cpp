@@ -2,6 +2,8 @@
 
 #include "platform/TMemoryStream.h"
 
+#include <algorithm>
+
 namespace boards {
 
 TfcTreeNodes::TfcTreeNodes(NodeFactory factory) : m_factory(std::move(factory))
@@ -44,6 +46,15 @@ TfcTreeNode* TfcTreeNodes::AddRoot(const QString& text)
     m_roots.push_back(CreateNode());
     m_roots.back()->SetText(text);
     return m_roots.back().get();
+}
+
+void TfcTreeNodes::Delete(TfcTreeNode* node)
+{
+    auto& siblings = node->m_parent ? node->m_parent->m_children : m_roots;
+    const auto it = std::find_if(siblings.begin(), siblings.end(),
+                                 [node](const std::unique_ptr<TfcTreeNode>& held) { return held.get() == node; });
+    if (it != siblings.end())
+        siblings.erase(it);
 }
 
 void TfcTreeNodes::Clear()

@@ -35,6 +35,8 @@ public:
     [[nodiscard]] std::vector<TfcTreeNode*> VisibleNodes() const;
 
     TfcTreeNode* AddRoot(const QString& text);
+    // Deletes `node` (a root or a child) with its subtree; pointers into it dangle.
+    void Delete(TfcTreeNode* node);
     void Clear();
     [[nodiscard]] std::unique_ptr<TfcTreeNode> CreateNode();
 

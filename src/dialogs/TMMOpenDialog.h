@@ -34,9 +34,12 @@ public:
     explicit TMMOpenDialog(QWidget* parent = nullptr);
     ~TMMOpenDialog() override;
 
-    // True when the user confirmed a file; FileName() is then that file.
+    // True when the user confirmed a file (several when the file mode is
+    // ExistingFiles); FileName() is then the first, Files() all of them in
+    // the order chosen.
     bool Execute();
     [[nodiscard]] QString FileName() const;
+    [[nodiscard]] QStringList Files() const { return selectedFiles(); }
     // The filter in the "description|pattern;…" form; the first entry is chosen.
     void SetFilter(const QString& filter);
     [[nodiscard]] const QString& Filter() const noexcept { return m_filter; }

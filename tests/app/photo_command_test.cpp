@@ -24,8 +24,10 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -85,7 +87,7 @@ private:
     QStringList m_addresses;
     QStringList m_boxes;
     int m_saveDialogs = 0;
-    std::function<std::optional<QString>(QWidget*)> m_realOpen;
+    std::function<QStringList(QWidget*)> m_realOpen;
 
     QString Settings() const { return m_dir->filePath(QStringLiteral("snimkorez.ini")); }
 
@@ -132,7 +134,7 @@ private Q_SLOTS:
         m_saveAs.reset();
         app::TPhotoCommandSeam seam = m_window->Seam();
         m_realOpen = seam.openPhoto;
-        seam.openPhoto = [this](QWidget*) { return m_chosen; };
+        seam.openPhoto = [this](QWidget*) { return m_chosen ? QStringList{*m_chosen} : QStringList(); };
         seam.writeErrorBox = [this](QWidget*, const QString& caption, const QString& text) {
             m_boxes << caption + u'|' + text;
         };
@@ -561,13 +563,149 @@ private Q_SLOTS:
         QCOMPARE(QImageReader(output).size(), kReduced);
         QCOMPARE(m_window->windowTitle(), QStringLiteral("dropped_Resize728px.jpg"));
         QCOMPARE(m_addresses, QStringList{QStringLiteral("http://yalta-leto.ru/board/#fosform")});
-        // Two files at once are not a photo.
+        // Two files at once are two photos.
+        const QString second = Source(QStringLiteral("second.jpg"));
         QMimeData two;
-        two.setUrls({QUrl::fromLocalFile(photo), QUrl::fromLocalFile(photo)});
-        QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &two, Qt::LeftButton, Qt::NoModifier);
-        refused.setAccepted(false);
-        QApplication::sendEvent(m_window.get(), &refused);
-        QVERIFY(!refused.isAccepted());
+        two.setUrls({QUrl::fromLocalFile(photo), QUrl::fromLocalFile(second)});
+        QDragEnterEvent both(QPoint(10, 10), Qt::CopyAction, &two, Qt::LeftButton, Qt::NoModifier);
+        both.setAccepted(false);
+        QApplication::sendEvent(m_window.get(), &both);
+        QVERIFY(both.isAccepted());
+        QVERIFY(QFile::remove(output));
+        QDropEvent dropBoth(QPointF(10, 10), Qt::CopyAction, &two, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_window.get(), &dropBoth);
+        QCOMPARE(QImageReader(output).size(), kReduced);
+        QCOMPARE(QImageReader(m_dir->filePath(QStringLiteral("second_Resize728px.jpg"))).size(), kReduced);
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("2 фото"));
+        QCOMPARE(m_addresses.size(), 2);
+    }
+
+    // Several photos in one command: each reduced beside itself in turn with
+    // "k из N" shown, one that cannot be read listed at the end without
+    // stopping the others, the browser and the settings once, after the
+    // last; Escape stops after the current photo; the open dialog takes
+    // several quoted names typed into its name field.
+    void severalPhotos()
+    {
+        const QString first = Source(QStringLiteral("диван.jpg"));
+        const QString broken = m_dir->filePath(QStringLiteral("broken.jpg"));
+        QFile file(broken);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(ReadAll(kPhoto).left(3000));
+        file.close();
+        const QString last = Source(QStringLiteral("stol.jpg"));
+        // Named as the command composes them: folder, "/", name.
+        const QString firstOut = m_dir->path() + QStringLiteral("//диван_Resize728px.jpg");
+        const QString lastOut = m_dir->path() + QStringLiteral("//stol_Resize728px.jpg");
+        Select(QStringLiteral("yalta-leto.ru"));
+        QStringList chosen{first, broken, last};
+        app::TPhotoCommandSeam seam = m_window->Seam();
+        seam.openPhoto = [&](QWidget*) { return chosen; };
+        QStringList failures;
+        bool boxBeforeBrowser = false;
+        seam.failedPhotosBox = [&](QWidget*, const QString&, const QString& text) {
+            failures << text;
+            boxBeforeBrowser = m_addresses.isEmpty() && !m_browser->isVisible();
+        };
+        bool settingsBeforeNavigation = true;
+        bool photosBeforeNavigation = false;
+        seam.navigate = [&](const QString& address) {
+            m_addresses << address;
+            settingsBeforeNavigation = QFile::exists(Settings());
+            photosBeforeNavigation = QFile::exists(firstOut) && QFile::exists(lastOut);
+        };
+        m_window->SetSeam(seam);
+        QStringList progress;
+        const QMetaObject::Connection watch = connect(m_window.get(), &QWidget::windowTitleChanged, this, [&] {
+            progress << (m_window->BatchProgress()->isVisible() ? m_window->BatchProgress()->text() : QString());
+        });
+        m_window->submitClick();
+        QCOMPARE(QImageReader(firstOut).size(), kReduced);
+        QCOMPARE(QImageReader(lastOut).size(), kReduced);
+        QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("broken_Resize728px.jpg"))));
+        QCOMPARE(failures.size(), 1);
+        QVERIFY2(failures.first().contains(QStringLiteral("broken.jpg: Файл изображения повреждён")) &&
+                     !failures.first().contains(QStringLiteral("диван")) &&
+                     !failures.first().contains(QLatin1String("stol")),
+                 qPrintable(failures.first()));
+        QVERIFY(boxBeforeBrowser);
+        QCOMPARE(m_addresses, QStringList{QStringLiteral("http://yalta-leto.ru/board/#fosform")});
+        QVERIFY(photosBeforeNavigation);
+        QVERIFY(!settingsBeforeNavigation);
+        QCOMPARE(platform::TIniFile(Settings()).ReadString(QStringLiteral("Board"), QStringLiteral("Select"), QString()),
+                 QStringLiteral("yalta-leto.ru"));
+        QVERIFY(m_boxes.isEmpty());
+        // Each caption while the progress showed it; the count at the end.
+        QCOMPARE(progress, (QStringList{QStringLiteral("1 из 3"), QStringLiteral("3 из 3"), QString()}));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("2 фото"));
+        QCOMPARE(m_window->Export()->ImageName(), lastOut);
+        QCOMPARE(m_window->LastBatch(), (QStringList{firstOut, lastOut}));
+        QVERIFY(!m_window->BatchProgress()->isVisible());
+        QVERIFY(m_window->Label1()->isVisible());
+        disconnect(watch);
+
+        // Escape after the first photo: the others are not begun.
+        QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("stop")));
+        chosen.clear();
+        for (const char* name : {"stop/1.jpg", "stop/2.jpg", "stop/3.jpg"})
+            chosen << Source(QLatin1String(name));
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        const QMetaObject::Connection stop = connect(m_window.get(), &QWidget::windowTitleChanged, this, [&] {
+            QTest::keyClick(m_window.get(), Qt::Key_Escape);
+        });
+        m_window->submitClick();
+        disconnect(stop);
+        QCOMPARE(QDir(m_dir->filePath(QStringLiteral("stop"))).entryList({QStringLiteral("*_Resize728px.jpg")}),
+                 QStringList{QStringLiteral("1_Resize728px.jpg")});
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("1_Resize728px.jpg"));
+        QCOMPARE(failures.size(), 1);
+        QCOMPARE(m_addresses.size(), 2);
+
+        // Two photos picked in the open dialog's list, the second with Ctrl;
+        // the preview follows the one picked last.
+        QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("picked")));
+        const QString picked = m_dir->filePath(QStringLiteral("picked"));
+        Source(QStringLiteral("picked/a.jpg"));
+        const QString second = Source(QStringLiteral("picked/b.jpg"));
+        seam.openPhoto = m_realOpen;
+        m_window->SetSeam(seam);
+        QString previewed;
+        QTimer picker;
+        connect(&picker, &QTimer::timeout, this, [&] {
+            dialogs::TMMOpenDialog* dialog = m_window->MMOpenDialog1();
+            if (!dialog || !dialog->isVisible())
+                return;
+            if (dialog->directory().absolutePath() != picked) {
+                dialog->setDirectory(picked);
+                return;
+            }
+            auto* list = dialog->findChild<QListView*>(QStringLiteral("listView"));
+            QVERIFY(list);
+            // Until the list has both.
+            QModelIndex rows[2];
+            for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row) {
+                const QModelIndex index = list->model()->index(row, 0, list->rootIndex());
+                const QString name = index.data().toString();
+                if (name == QLatin1String("a.jpg") || name == QLatin1String("b.jpg"))
+                    rows[name == QLatin1String("b.jpg")] = index;
+            }
+            if (!rows[0].isValid() || !rows[1].isValid())
+                return;
+            picker.stop();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, list->visualRect(rows[0]).center());
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                              list->visualRect(rows[1]).center());
+            previewed = dialog->MultiMedia()->MediaName();
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        picker.start(20);
+        m_window->submitClick();
+        picker.stop();
+        QCOMPARE(previewed, second);
+        QCOMPARE(QImageReader(picked + QStringLiteral("/a_Resize728px.jpg")).size(), kReduced);
+        QCOMPARE(QImageReader(picked + QStringLiteral("/b_Resize728px.jpg")).size(), kReduced);
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("2 фото"));
     }
 
     // A click while the command runs does nothing: the reduction lets events
@@ -579,7 +717,7 @@ private Q_SLOTS:
         app::TPhotoCommandSeam seam = m_window->Seam();
         seam.openPhoto = [&](QWidget*) {
             ++opened;
-            return m_chosen;
+            return QStringList{*m_chosen};
         };
         m_window->SetSeam(seam);
         QTimer::singleShot(0, m_window->submit(), [this] { m_window->submit()->click(); });
@@ -637,6 +775,81 @@ private Q_SLOTS:
             }(),
             10000);
         QCOMPARE(chosen, QStringLiteral("IMG_1_Resize728px.jpg"));
+    }
+
+    // After several photos the page's file chooser offers all of them: the
+    // real chooser opens with every one chosen and the page gets them all.
+    void uploadHelperOffersTheBatch()
+    {
+        QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("sofa")));
+        const QStringList photos{Source(QStringLiteral("sofa/left.jpg")), Source(QStringLiteral("sofa/right.jpg")),
+                                 Source(QStringLiteral("sofa/back.jpg"))};
+        app::TPhotoCommandSeam seam = m_window->Seam();
+        seam.openPhoto = [&](QWidget*) { return photos; };
+        m_window->SetSeam(seam);
+        m_window->submitClick();
+        const QStringList reduced = m_window->LastBatch();
+        QCOMPARE(reduced.size(), 3);
+        // The real chooser, confirmed as it opens.
+        QStringList offered;
+        QString openedIn;
+        QTimer confirm;
+        connect(&confirm, &QTimer::timeout, this, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<QFileDialog*>(widget);
+                if (!dialog || !dialog->isVisible() || !offered.isEmpty())
+                    continue;
+                offered = dialog->selectedFiles();
+                openedIn = dialog->directory().absolutePath();
+                QMetaObject::invokeMethod(dialog, "accept");
+            }
+        });
+        confirm.start(20);
+        browser::TWebHost* host = m_browser->WebHost();
+        auto* page = qobject_cast<QWebEnginePage*>(host->Document());
+        bool loaded = false;
+        connect(page, &QWebEnginePage::loadFinished, this, [&] { loaded = true; });
+        page->setHtml(QStringLiteral("<input type='file' id='photos' accept='image/*' multiple "
+                                     "style='position:absolute;left:0;top:0;width:300px;height:60px'>"));
+        QTRY_VERIFY_WITH_TIMEOUT(loaded, 30000);
+        QWidget* view = host->ControlWidget();
+        QTRY_VERIFY(view->focusProxy() != nullptr);
+        QTest::qWait(300);
+        QTest::mouseClick(view->focusProxy(), Qt::LeftButton, Qt::NoModifier, QPoint(40, 30));
+        QTRY_VERIFY_WITH_TIMEOUT(!offered.isEmpty(), 10000);
+        confirm.stop();
+        QCOMPARE(openedIn, m_dir->filePath(QStringLiteral("sofa")));
+        QStringList expected;
+        for (const QString& photo : reduced)
+            expected << QFileInfo(photo).absoluteFilePath();
+        QStringList got;
+        for (const QString& photo : offered)
+            got << QFileInfo(photo).absoluteFilePath();
+        got.sort();
+        expected.sort();
+        QCOMPARE(got, expected);
+        // What the page holds: each file by name and size.
+        QStringList sent;
+        for (const QString& photo : expected)
+            sent << QFileInfo(photo).fileName() + u':' + QString::number(QFileInfo(photo).size());
+        QString received;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                bool done = false;
+                page->runJavaScript(QStringLiteral("Array.from(document.getElementById('photos').files)"
+                                                   ".map(f => f.name + ':' + f.size).sort().join('|')"),
+                                    [&](const QVariant& result) {
+                                        received = result.toString();
+                                        done = true;
+                                    });
+                return QTest::qWaitFor([&] { return done; }, 5000) && !received.isEmpty();
+            }(),
+            10000);
+        QCOMPARE(received, sent.join(u'|'));
+        // An input that takes one file is offered the first.
+        browser::FileRequest single;
+        single.accept = {QStringLiteral("image/*")};
+        QCOMPARE(app::UploadChoiceFor(single, reduced, QString()).preselected, QStringList{reduced.first()});
     }
 
     // Where the upload dialog opens and what it offers, before any photo
