@@ -94,6 +94,13 @@ private:
 // when `dither`), more bits expand them. Null on failure.
 [[nodiscard]] HDIB ToRequestedDepth(HDIB dib, int bits, bool dither);
 
+// A sample of a picture with straight (not premultiplied) alpha, laid on
+// white: how the readers show transparency.
+[[nodiscard]] inline uint8_t OnWhite(unsigned value, unsigned alpha)
+{
+    return static_cast<uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
+}
+
 // Calls the progress callback; false when it asked to stop.
 [[nodiscard]] inline bool Progress(ILProgress callback, void* control, int percent)
 {

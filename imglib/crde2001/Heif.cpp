@@ -340,10 +340,7 @@ bool LargestDerivedCanvas(const uint8_t* data, size_t size, uint64_t& pixels)
     return locations.Ok();
 }
 
-[[nodiscard]] inline uint8_t OnWhite(unsigned value, unsigned alpha)
-{
-    return static_cast<uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
-}
+using imglib::OnWhite;
 
 // Premultiplied colour already holds value × alpha.
 [[nodiscard]] inline uint8_t PremultipliedOnWhite(unsigned value, unsigned alpha)

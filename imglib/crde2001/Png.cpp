@@ -228,10 +228,7 @@ private:
     int m_depth = 0;
 };
 
-[[nodiscard]] inline uint8_t OnWhite(unsigned value, unsigned alpha)
-{
-    return static_cast<uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
-}
+using imglib::OnWhite;
 
 [[nodiscard]] int IndexedBits(int colours)
 {

@@ -58,10 +58,7 @@ int16_t Failure(VP8StatusCode status)
     }
 }
 
-[[nodiscard]] inline uint8_t OnWhite(unsigned value, unsigned alpha)
-{
-    return static_cast<uint8_t>((value * alpha + 255u * (255u - alpha) + 127u) / 255u);
-}
+using imglib::OnWhite;
 
 // Top-down rows of blue, green, red and alpha into the block, on white.
 void Composite(const uint8_t* bgra, size_t stride, const imglib::DibView& view)
