@@ -72,6 +72,24 @@ bool IsJpeg(const QString& path)
     return ReadAll(path).startsWith("\xFF\xD8\xFF");
 }
 
+// What a script on the page gives, once it gives something (the page may
+// still be taking the files in); empty after ten seconds.
+QString PageAnswer(QWebEnginePage* page, const QString& script)
+{
+    QString answer;
+    QTest::qWaitFor(
+        [&] {
+            bool done = false;
+            page->runJavaScript(script, [&](const QVariant& result) {
+                answer = result.toString();
+                done = true;
+            });
+            return QTest::qWaitFor([&] { return done; }, 5000) && !answer.isEmpty();
+        },
+        10000);
+    return answer;
+}
+
 }  // namespace
 
 class PhotoCommandTest : public QObject {
@@ -761,20 +779,9 @@ private Q_SLOTS:
         QVERIFY2(asked.nameFilters.size() == 2 && asked.nameFilters[0].contains(QLatin1String("[Jj][Pp][Gg]")) &&
                      asked.nameFilters[0].contains(QLatin1String("[Pp][Nn][Gg]")),
                  qPrintable(asked.nameFilters.join(u'|')));
-        QString chosen;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                bool done = false;
-                page->runJavaScript(QStringLiteral("var f = document.getElementById('photo').files;"
-                                                   "f.length ? f[0].name : ''"),
-                                    [&](const QVariant& result) {
-                                        chosen = result.toString();
-                                        done = true;
-                                    });
-                return QTest::qWaitFor([&] { return done; }, 5000) && !chosen.isEmpty();
-            }(),
-            10000);
-        QCOMPARE(chosen, QStringLiteral("IMG_1_Resize728px.jpg"));
+        QCOMPARE(PageAnswer(page, QStringLiteral("var f = document.getElementById('photo').files;"
+                                                 "f.length ? f[0].name : ''")),
+                 QStringLiteral("IMG_1_Resize728px.jpg"));
     }
 
     // After several photos the page's file chooser offers all of them: the
@@ -832,20 +839,9 @@ private Q_SLOTS:
         QStringList sent;
         for (const QString& photo : expected)
             sent << QFileInfo(photo).fileName() + u':' + QString::number(QFileInfo(photo).size());
-        QString received;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                bool done = false;
-                page->runJavaScript(QStringLiteral("Array.from(document.getElementById('photos').files)"
-                                                   ".map(f => f.name + ':' + f.size).sort().join('|')"),
-                                    [&](const QVariant& result) {
-                                        received = result.toString();
-                                        done = true;
-                                    });
-                return QTest::qWaitFor([&] { return done; }, 5000) && !received.isEmpty();
-            }(),
-            10000);
-        QCOMPARE(received, sent.join(u'|'));
+        QCOMPARE(PageAnswer(page, QStringLiteral("Array.from(document.getElementById('photos').files)"
+                                                 ".map(f => f.name + ':' + f.size).sort().join('|')")),
+                 sent.join(u'|'));
         // An input that takes one file is offered the first.
         browser::FileRequest single;
         single.accept = {QStringLiteral("image/*")};
