@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <sys/random.h>
 #include <unistd.h>
@@ -99,9 +100,41 @@ int CreateBeside(const std::string& target, std::string& temporary)
     return -1;
 }
 
+// Beside the target and renamed into place: a crash never leaves half a file.
+int16_t WriteBeside(const char* name, const std::string& bytes)
+{
+    std::string temporary;
+    const int fd = CreateBeside(name, temporary);
+    if (fd < 0)
+        return IL_ERR_WRITE;
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += static_cast<size_t>(n);
+    }
+    bool ok = written == bytes.size();
+    // On disk before the rename, or a power cut can leave an empty photo behind.
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || std::rename(temporary.c_str(), name) != 0) {
+        ::unlink(temporary.c_str());
+        return IL_ERR_WRITE;
+    }
+    return 1;
+}
+
 }  // namespace
 
 }  // namespace crde
+
+struct ILJpegRows {
+    crde::JpegRows rows;
+    std::string name;
+};
 
 #define CRDE_READER(entry, decoder)                                                           \
     extern "C" IMGLIB_API int16_t entry(const char* name, int16_t bits, int16_t dither,       \
@@ -204,28 +237,61 @@ extern "C" IMGLIB_API int16_t wrjpgfiledib(const char* name, int16_t quality, in
                                                crde::Progress{control, callback}, bytes);
         if (result <= 0)
             return result;
-        // Beside the target and renamed into place: a crash never leaves half a file.
-        std::string temporary;
-        const int fd = crde::CreateBeside(name, temporary);
-        if (fd < 0)
-            return IL_ERR_WRITE;
-        size_t written = 0;
-        while (written < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            written += static_cast<size_t>(n);
-        }
-        bool ok = written == bytes.size();
-        // On disk before the rename, or a power cut can leave an empty photo behind.
-        ok = ::fsync(fd) == 0 && ok;
-        ok = ::close(fd) == 0 && ok;
-        if (!ok || std::rename(temporary.c_str(), name) != 0) {
-            ::unlink(temporary.c_str());
-            return IL_ERR_WRITE;
-        }
-        return 1;
+        return crde::WriteBeside(name, bytes);
+    });
+}
+
+extern "C" IMGLIB_API int16_t rdjpgrowsatleast(const char* name, int32_t width, int32_t height, ILRowSink sink,
+                                               void* data, void* control, ILProgress callback, uint16_t)
+{
+    return imglib::Guard<int16_t>(IL_ERR_UNKNOWN, [&]() -> int16_t {
+        if (!sink)
+            return IL_ERR_ARGUMENT;
+        imglib::FileBytes file;
+        if (const int16_t opened = file.Open(name); opened <= 0)
+            return opened;
+        if (const int16_t read = file.ReadAll(); read <= 0)
+            return read;
+        const int16_t result =
+            crde::ReadJpegRows(file.Data(), file.Size(), crde::Progress{control, callback}, width, height, sink, data);
+        if (result <= 0)
+            return result;
+        // The rows handed out may not be what the file holds now.
+        return file.Unchanged() ? result : static_cast<int16_t>(IL_ERR_OPEN);
+    });
+}
+
+extern "C" IMGLIB_API ILJpegRows* wrjpgrowsopen(const char* name, int32_t width, int32_t height, int16_t quality,
+                                                int16_t smoothing)
+{
+    return imglib::Guard<ILJpegRows*>(nullptr, [&]() -> ILJpegRows* {
+        if (!name || !*name)
+            return nullptr;
+        auto writer = std::make_unique<ILJpegRows>();
+        writer->name = name;
+        if (writer->rows.Start(width, height, quality, smoothing) <= 0)
+            return nullptr;
+        return writer.release();
+    });
+}
+
+extern "C" IMGLIB_API int16_t wrjpgrowsput(ILJpegRows* writer, const uint8_t* const* rows, int32_t count)
+{
+    return imglib::Guard<int16_t>(IL_ERR_UNKNOWN, [&]() -> int16_t {
+        return writer ? writer->rows.Put(rows, count) : static_cast<int16_t>(IL_ERR_ARGUMENT);
+    });
+}
+
+extern "C" IMGLIB_API int16_t wrjpgrowsclose(ILJpegRows* writer, int32_t keep)
+{
+    return imglib::Guard<int16_t>(IL_ERR_UNKNOWN, [&]() -> int16_t {
+        const std::unique_ptr<ILJpegRows> owned(writer);
+        if (!owned)
+            return IL_ERR_ARGUMENT;
+        if (!keep)
+            return 1;
+        std::string bytes;
+        const int16_t result = owned->rows.Finish(bytes);
+        return result <= 0 ? result : crde::WriteBeside(owned->name.c_str(), bytes);
     });
 }

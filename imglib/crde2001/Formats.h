@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace crde {
@@ -55,6 +56,28 @@ int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDI
 // The JPEG file for a 24-bit (or any uncompressed) block; `grey` writes one channel.
 int16_t WriteJpeg(HDIB dib, int quality, int smoothing, bool grey, const Progress& progress,
                   std::string& out);
+
+// ReadJpeg's picture handed to `sink` in bands of rows as they are decoded
+// (see rdjpgrowsatleast).
+int16_t ReadJpegRows(const uint8_t* data, size_t size, const Progress& progress, int32_t atLeastWidth,
+                     int32_t atLeastHeight, ILRowSink sink, void* sinkData);
+// WriteJpeg's file of a 24-bit picture from rows handed in one band at a
+// time. Any failure sticks: later calls return it.
+class JpegRows {
+public:
+    JpegRows();
+    ~JpegRows();
+    JpegRows(const JpegRows&) = delete;
+    JpegRows& operator=(const JpegRows&) = delete;
+    int16_t Start(int32_t width, int32_t height, int quality, int smoothing);
+    int16_t Put(const uint8_t* const* rows, int32_t count);
+    // The file's bytes once every row is in.
+    int16_t Finish(std::string& out);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
 
 int16_t InfoPng(const uint8_t* data, size_t size, ImageInfo& info);
 int16_t ReadPng(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib);

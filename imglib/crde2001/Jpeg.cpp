@@ -259,6 +259,8 @@ struct Decoder {
     // Colour rows converted while the decoding goes on (new'd, deleted by
     // the caller before the block is unlocked).
     imglib::ColourPipeline* colour;
+    // Rows handed out as they are decoded are converted in place (new'd).
+    imglib::ColourTransform* rowColour;
     CoefficientArrays coefficients;
     // libjpeg's allocations and our coefficient arrays; bytes counted per pool.
     imglib::DecodeBudget budget{imglib::kDecodeBudget};
@@ -726,6 +728,65 @@ int16_t Decode(Decoder& d, const uint8_t* data, size_t size)
     return 1;
 }
 
+// Bands of upright rows to a sink as they are decoded: single-scan colour
+// files whose rows need no reordering only, everything else is refused
+// before a row is decoded.
+int16_t DecodeRows(Decoder& d, const uint8_t* data, size_t size, ILRowSink sink, void* sinkData)
+{
+    StartDecoder(d, data, size);
+    jpeg_decompress_struct& cinfo = d.cinfo;
+    if (cinfo.jpeg_color_space != JCS_YCbCr && cinfo.jpeg_color_space != JCS_RGB)
+        return IL_ERR_UNSUPPORTED;
+    if (jpeg_has_multiple_scans(&cinfo) || d.orientation > 2)
+        return IL_ERR_UNSUPPORTED;
+    cinfo.out_color_space = JCS_EXT_BGR;
+    if (!jpeg_read_icc_profile(&cinfo, &d.icc, &d.iccLength)) {
+        d.icc = nullptr;
+        d.iccLength = 0;
+    }
+    if (d.iccLength > 0) {
+        imglib::ColourDescription colour;
+        colour.icc = d.icc;
+        colour.iccSize = d.iccLength;
+        d.rowColour = new imglib::ColourTransform(colour, imglib::PixelLayout::Bgr);
+        if (!d.rowColour->Active()) {
+            delete d.rowColour;
+            d.rowColour = nullptr;
+        }
+    }
+    ChooseScale(d, false);
+    const JDIMENSION width = cinfo.output_width;
+    const JDIMENSION height = cinfo.output_height;
+    if (!imglib::DecodedSizeAllowed(width, height))
+        return IL_ERR_TOO_LARGE;
+    if (!Fillable(cinfo, static_cast<int32_t>(width), static_cast<int32_t>(height)))
+        return IL_ERR_CORRUPT;
+    jpeg_start_decompress(&cinfo);
+    if (cinfo.output_width != width || cinfo.output_height != height || cinfo.output_components != 3)
+        return IL_ERR_CORRUPT;
+    const JSAMPARRAY band = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                       width * 3, kBatchRows);
+    while (cinfo.output_scanline < height) {
+        const int count = static_cast<int>(std::min<JDIMENSION>(kBatchRows, height - cinfo.output_scanline));
+        int got = 0;
+        while (got < count) {
+            const JDIMENSION n = jpeg_read_scanlines(&cinfo, band + got, static_cast<JDIMENSION>(count - got));
+            if (n == 0)
+                return IL_ERR_CORRUPT;
+            got += static_cast<int>(n);
+        }
+        for (int k = 0; k < count; ++k) {
+            if (d.orientation == 2)
+                ReversePixels(band[k], width, 3);
+            if (d.rowColour != nullptr)
+                d.rowColour->Convert(band[k], band[k], width);
+        }
+        if (sink(band, count, static_cast<int32_t>(width), static_cast<int32_t>(height), sinkData) == 0)
+            return IL_ERR_CANCELLED;
+    }
+    return 1;
+}
+
 // ---- encoding ------------------------------------------------------------
 
 // The bytes collect in a malloc'd buffer owned by the Encoder record (not
@@ -810,8 +871,9 @@ void RowToBgr(const uint8_t* row, int bits, int32_t width, const std::array<imgl
     }
 }
 
-int16_t Encode(Encoder& e, const imglib::DibView& view, int quality, int smoothing, bool grey,
-               const Progress& progress, const std::array<imglib::RgbQuad, 256>& palette, uint8_t* scratch)
+// Everything up to the first row. 24- and 32-bit rows go to libjpeg as they
+// are; the rest through scratch.
+int16_t StartEncode(Encoder& e, int32_t width, int32_t height, int bits, int quality, int smoothing, bool grey)
 {
     jpeg_create_compress(&e.cinfo);
     jpeg_compress_struct& cinfo = e.cinfo;
@@ -824,10 +886,8 @@ int16_t Encode(Encoder& e, const imglib::DibView& view, int quality, int smoothi
     e.destination.empty_output_buffer = GrowDestination;
     e.destination.term_destination = TermDestination;
     cinfo.dest = &e.destination;
-    const int bits = view.Bits();
-    cinfo.image_width = static_cast<JDIMENSION>(view.Width());
-    cinfo.image_height = static_cast<JDIMENSION>(view.Height());
-    // 24- and 32-bit rows go to libjpeg as they are; the rest through scratch.
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
     cinfo.input_components = bits == 32 ? 4 : 3;
     cinfo.in_color_space = bits == 32 ? JCS_EXT_BGRX : JCS_EXT_BGR;
     jpeg_set_defaults(&cinfo);
@@ -839,8 +899,17 @@ int16_t Encode(Encoder& e, const imglib::DibView& view, int quality, int smoothi
     cinfo.write_JFIF_header = FALSE;
     cinfo.write_Adobe_marker = FALSE;
     jpeg_start_compress(&cinfo, TRUE);
+    return 1;
+}
 
+int16_t Encode(Encoder& e, const imglib::DibView& view, int quality, int smoothing, bool grey,
+               const Progress& progress, const std::array<imglib::RgbQuad, 256>& palette, uint8_t* scratch)
+{
+    const int bits = view.Bits();
     const int32_t height = view.Height();
+    if (const int16_t started = StartEncode(e, view.Width(), height, bits, quality, smoothing, grey); started <= 0)
+        return started;
+    jpeg_compress_struct& cinfo = e.cinfo;
     int lastPercent = -1;
     for (int32_t y = 0; y < height; ++y) {
         JSAMPROW row = view.Row(y);
@@ -954,6 +1023,107 @@ int16_t WriteJpeg(HDIB dib, int quality, int smoothing, bool grey, const Progres
     if (result <= 0)
         return result;
     out.assign(reinterpret_cast<const char*>(bytes.get()), e.length);
+    return 1;
+}
+
+int16_t ReadJpegRows(const uint8_t* data, size_t size, const Progress& progress, int32_t atLeastWidth,
+                     int32_t atLeastHeight, ILRowSink sink, void* sinkData)
+{
+    if (sink == nullptr)
+        return IL_ERR_ARGUMENT;
+    if (data == nullptr || size < 3 || data[0] != 0xFF || data[1] != 0xD8)
+        return IL_ERR_FORMAT;
+    Decoder d{};
+    d.cinfo.err = &d.errors.pub;
+    InstallErrors(d.errors);
+    d.progress = &progress;
+    d.lastPercent = -1;
+    d.atLeastWidth = atLeastWidth;
+    d.atLeastHeight = atLeastHeight;
+    const int16_t result = Attempt(d.errors, [&] { return DecodeRows(d, data, size, sink, sinkData); });
+    jpeg_destroy_decompress(&d.cinfo);
+    delete d.rowColour;
+    std::free(d.icc);
+    if (result <= 0)
+        return result;
+    return progress.Report(100) ? int16_t{1} : static_cast<int16_t>(IL_ERR_CANCELLED);
+}
+
+struct JpegRows::State {
+    Encoder e{};
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t rows = 0;
+    int16_t failure = 0;
+};
+
+JpegRows::JpegRows() : m_state(std::make_unique<State>()) {}
+
+JpegRows::~JpegRows()
+{
+    jpeg_destroy_compress(&m_state->e.cinfo);
+    std::free(m_state->e.buffer);
+}
+
+int16_t JpegRows::Start(int32_t width, int32_t height, int quality, int smoothing)
+{
+    State& s = *m_state;
+    s.e.cinfo.err = &s.e.errors.pub;
+    InstallErrors(s.e.errors);
+    if (quality < 1 || quality > 100 || smoothing < 0 || smoothing > 100 || width < 1 || height < 1 ||
+        width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) {
+        s.failure = IL_ERR_ARGUMENT;
+        return s.failure;
+    }
+    s.width = width;
+    s.height = height;
+    const int16_t result =
+        Attempt(s.e.errors, [&] { return StartEncode(s.e, width, height, 24, quality, smoothing, false); });
+    if (result <= 0)
+        s.failure = result;
+    return result;
+}
+
+int16_t JpegRows::Put(const uint8_t* const* rows, int32_t count)
+{
+    State& s = *m_state;
+    if (s.failure != 0)
+        return s.failure;
+    if (rows == nullptr || count < 0 || count > s.height - s.rows) {
+        s.failure = IL_ERR_ARGUMENT;
+        return s.failure;
+    }
+    const int16_t result = Attempt(s.e.errors, [&]() -> int16_t {
+        for (int32_t k = 0; k < count; ++k) {
+            JSAMPROW row = const_cast<JSAMPROW>(rows[k]);  // libjpeg only reads it
+            jpeg_write_scanlines(&s.e.cinfo, &row, 1);
+        }
+        return 1;
+    });
+    if (result <= 0)
+        s.failure = result;
+    else
+        s.rows += count;
+    return result;
+}
+
+int16_t JpegRows::Finish(std::string& out)
+{
+    State& s = *m_state;
+    out.clear();
+    if (s.failure != 0)
+        return s.failure;
+    if (s.rows != s.height)
+        return IL_ERR_ARGUMENT;
+    const int16_t result = Attempt(s.e.errors, [&]() -> int16_t {
+        jpeg_finish_compress(&s.e.cinfo);
+        return 1;
+    });
+    if (result <= 0) {
+        s.failure = result;
+        return result;
+    }
+    out.assign(reinterpret_cast<const char*>(s.e.buffer), s.e.length);
     return 1;
 }
 

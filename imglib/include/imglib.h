@@ -170,6 +170,25 @@ IMGLIB_API int16_t readdxftoddb(const char* name, int16_t bits, HDIB* dib, void*
                                 ILProgress callback, uint16_t reserved);
 typedef int16_t (*readdxftoddb_fn)(const char*, int16_t, HDIB*, void*, ILProgress, uint16_t);
 
+/* Rows handed out as they are made: `count` rows (top row first) of a
+ * width × height picture, each `width` pixels of blue, green, red. The rows
+ * are valid during the call only. 0 asks the producer to stop. */
+typedef int (*ILRowSink)(const uint8_t* const* rows, int32_t count, int32_t width, int32_t height,
+                         void* data);
+
+/* The picture rdjpgfiledibatleast would make, handed to `sink` in bands of
+ * rows while it is decoded, so that nothing holds the whole picture. Only a
+ * single-scan colour JPEG that needs no turning or flipping is read so;
+ * anything else gives IL_ERR_UNSUPPORTED before the first row, and the
+ * caller reads it whole. A sink or progress result of 0 stops the decoding
+ * with IL_ERR_CANCELLED. Rows already handed out are not taken back: on any
+ * failure the caller discards what it made of them. > 0 when every row was
+ * handed out and the file did not change meanwhile. */
+IMGLIB_API int16_t rdjpgrowsatleast(const char* name, int32_t width, int32_t height, ILRowSink sink,
+                                    void* data, void* control, ILProgress callback, uint16_t reserved);
+typedef int16_t (*rdjpgrowsatleast_fn)(const char*, int32_t, int32_t, ILRowSink, void*, void*,
+                                       ILProgress, uint16_t);
+
 /* ---- CRDE2001: writer ------------------------------------------------- */
 
 /* Baseline JPEG, quality 1..100, smoothing 0..100 (libjpeg's input
@@ -181,6 +200,22 @@ IMGLIB_API int16_t wrjpgfiledib(const char* name, int16_t quality, int16_t smoot
                                 uint16_t reserved);
 typedef int16_t (*wrjpgfiledib_fn)(const char*, int16_t, int16_t, int16_t, HDIB, void*,
                                    ILProgress, uint16_t);
+
+/* The same file as wrjpgfiledib of a 24-bit block gives, from rows handed
+ * in top row first (blue, green, red). wrjpgrowsopen returns null on a bad
+ * argument or no memory. Nothing is written before wrjpgrowsclose with
+ * `keep` 1, which writes and renames the file into place (> 0 when written,
+ * IL_ERR_ARGUMENT when fewer rows came than the height); `keep` 0 discards
+ * everything. wrjpgrowsclose frees the writer either way. */
+typedef struct ILJpegRows ILJpegRows;
+IMGLIB_API ILJpegRows* wrjpgrowsopen(const char* name, int32_t width, int32_t height, int16_t quality,
+                                     int16_t smoothing);
+typedef ILJpegRows* (*wrjpgrowsopen_fn)(const char*, int32_t, int32_t, int16_t, int16_t);
+/* > 0 when taken; after a failure every later call fails too. */
+IMGLIB_API int16_t wrjpgrowsput(ILJpegRows* writer, const uint8_t* const* rows, int32_t count);
+typedef int16_t (*wrjpgrowsput_fn)(ILJpegRows*, const uint8_t* const*, int32_t);
+IMGLIB_API int16_t wrjpgrowsclose(ILJpegRows* writer, int32_t keep);
+typedef int16_t (*wrjpgrowsclose_fn)(ILJpegRows*, int32_t);
 
 /* ---- CRDE2001: depth conversions (new block, or null) ----------------- */
 
@@ -229,6 +264,25 @@ typedef HDIB (*ScaleDib_fn)(HDIB, int32_t, int32_t);
 IMGLIB_API HDIB Better(HDIB dib, int32_t amount, int32_t left, int32_t top, int32_t right,
                        int32_t bottom, void* control, ILProgress callback);
 typedef HDIB (*Better_fn)(HDIB, int32_t, int32_t, int32_t, int32_t, int32_t, void*, ILProgress);
+
+/* ScaleDib to width × height and then Better over the whole picture with
+ * `amount`, on rows handed in top row first (sourceWidth pixels of blue,
+ * green, red each): every finished row goes to `sink` as soon as no later
+ * source row can change it. Only a window of rows is kept, not the source
+ * picture. ScaleRowsOpen returns null on a bad size or no memory;
+ * ScaleRowsPut returns 0 when the rows cannot be taken (more than the
+ * height, no memory) or the sink asked to stop, and from then on.
+ * ScaleRowsClose frees the scaler; it returns 1 when every row was taken
+ * and handed on. Single-threaded: the caller's thread does the work. */
+typedef struct ILScaleRows ILScaleRows;
+IMGLIB_API ILScaleRows* ScaleRowsOpen(int32_t sourceWidth, int32_t sourceHeight, int32_t width,
+                                      int32_t height, int32_t amount, ILRowSink sink, void* data);
+typedef ILScaleRows* (*ScaleRowsOpen_fn)(int32_t, int32_t, int32_t, int32_t, int32_t, ILRowSink,
+                                         void*);
+IMGLIB_API int ScaleRowsPut(ILScaleRows* scaler, const uint8_t* const* rows, int32_t count);
+typedef int (*ScaleRowsPut_fn)(ILScaleRows*, const uint8_t* const*, int32_t);
+IMGLIB_API int ScaleRowsClose(ILScaleRows* scaler);
+typedef int (*ScaleRowsClose_fn)(ILScaleRows*);
 
 /* A copy reduced to 1, 4 or 8 bits. `dither` 0: nearest colour; 1:
  * Floyd-Steinberg error diffusion. The three zeros are reserved. */

@@ -20,6 +20,7 @@
 #include "Guard.h"
 #include "OwnedDib.h"
 #include "Parallel.h"
+#include "Sharpen.h"
 
 #include <cstring>
 #include <new>
@@ -147,6 +148,12 @@ HDIB Sharpen(HDIB dib, int32_t amount, Area area, void* control, ILProgress call
 }
 
 }  // namespace
+
+void SharpenAll(const DibView& in, const DibView& out, int32_t amount, int64_t begin, int64_t end)
+{
+    SharpenRows(in, out, {0, 0, in.Width(), in.Height()}, std::min(amount, kMostAmount), begin, end);
+}
+
 }  // namespace isp
 
 extern "C" IMGLIB_API HDIB Better(HDIB dib, int32_t amount, int32_t left, int32_t top, int32_t right,

@@ -34,9 +34,11 @@
 #include "Guard.h"
 #include "OwnedDib.h"
 #include "Parallel.h"
+#include "Sharpen.h"
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <numbers>
 #include <vector>
@@ -376,8 +378,230 @@ HDIB Scale(HDIB dib, int32_t width, int32_t height)
     return made.Release();
 }
 
+// Scale and then sharpen on rows handed in one band at a time: the same
+// taps, sums and rounding as Scale, so each row comes out as Scale and
+// Better would make it. Source rows are boxed and filtered across as they
+// arrive into the ring the vertical taps read; a destination row is made as
+// soon as its last tap is in, and sharpened once the two rows below it are.
+// The scaled and sharpened pictures are the small destination size.
+class RowScaler {
+public:
+    RowScaler(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height, int32_t amount,
+              ILRowSink sink, void* data)
+        : m_sourceWidth(sourceWidth),
+          m_sourceHeight(sourceHeight),
+          m_width(width),
+          m_height(height),
+          m_amount(amount),
+          m_sink(sink),
+          m_data(data),
+          m_scaledDib(imglib::CreateDib(width, height, 24)),
+          m_sharpDib(amount > 0 ? imglib::CreateDib(width, height, 24) : nullptr)
+    {
+    }
+
+    [[nodiscard]] bool Start()
+    {
+        if (!m_scaledDib.Get() || (m_amount > 0 && !m_sharpDib.Get()))
+            return false;
+        m_scaled = std::make_unique<DibView>(m_scaledDib.Get());
+        if (m_amount > 0)
+            m_sharp = std::make_unique<DibView>(m_sharpDib.Get());
+        m_copy = m_width == m_sourceWidth && m_height == m_sourceHeight;
+        if (m_copy)
+            return true;
+        m_boxX = std::max<int64_t>(1, m_sourceWidth / (static_cast<int64_t>(m_width) * kMinResidual));
+        m_boxY = std::max<int64_t>(1, m_sourceHeight / (static_cast<int64_t>(m_height) * kMinResidual));
+        m_boxedWidth = (m_sourceWidth + m_boxX - 1) / m_boxX;
+        const int64_t boxedHeight = (m_sourceHeight + m_boxY - 1) / m_boxY;
+        m_across = MakeTaps(m_sourceWidth, m_boxX, m_boxedWidth, m_width);
+        m_down = MakeTaps(m_sourceHeight, m_boxY, boxedHeight, m_height);
+        m_lineFloats = static_cast<int64_t>(m_width) * kLanes;
+        m_sums.assign(static_cast<size_t>(m_boxedWidth * kLanes), 0);
+        m_boxed.resize(static_cast<size_t>(m_boxedWidth * kLanes));
+        m_ring.resize(static_cast<size_t>(m_down.stride * m_lineFloats));
+        m_line.resize(static_cast<size_t>(m_lineFloats));
+        m_taps.resize(static_cast<size_t>(m_down.stride));
+        return true;
+    }
+
+    [[nodiscard]] bool Put(const uint8_t* const* rows, int32_t count)
+    {
+        if (m_failed || rows == nullptr || count < 0 || count > m_sourceHeight - m_received) {
+            m_failed = true;
+            return false;
+        }
+        for (int32_t k = 0; k < count; ++k, ++m_received) {
+            if (m_copy) {
+                std::memcpy(m_scaled->Row(m_received), rows[k], static_cast<size_t>(m_width) * 3);
+                m_scaledRows = m_received + 1;
+                continue;
+            }
+            AddToBox(rows[k]);
+            if (++m_boxRows == m_boxY || m_received + 1 == m_sourceHeight)
+                CloseBox();
+        }
+        if (!Hand()) {
+            m_failed = true;
+            return false;
+        }
+        return true;
+    }
+
+    [[nodiscard]] bool Done() const { return !m_failed && m_handed == m_height; }
+
+private:
+    void AddToBox(const uint8_t* p)
+    {
+        const uint16_t* linear = Srgb().Linear();
+        uint64_t* s = m_sums.data();
+        if (m_boxX == 1) {
+            for (int64_t x = 0; x < m_sourceWidth; ++x, p += 3, s += kLanes) {
+                s[0] += linear[p[0]];
+                s[1] += linear[p[1]];
+                s[2] += linear[p[2]];
+            }
+            return;
+        }
+        for (int64_t x = 0; x < m_sourceWidth; x += m_boxX, s += kLanes) {
+            const int64_t n = std::min(m_boxX, m_sourceWidth - x);
+            uint64_t a = 0, b = 0, c = 0;
+            for (int64_t k = 0; k < n; ++k, p += 3) {
+                a += linear[p[0]];
+                b += linear[p[1]];
+                c += linear[p[2]];
+            }
+            s[0] += a;
+            s[1] += b;
+            s[2] += c;
+        }
+    }
+
+    // The box is complete: one more filtered row, and every destination row
+    // whose taps are all in.
+    void CloseBox()
+    {
+        const double rows = static_cast<double>(m_boxRows) * SrgbTables::kOne;
+        const float full = static_cast<float>(1.0 / (rows * static_cast<double>(m_boxX)));
+        for (int64_t x = 0; x < m_boxedWidth; ++x) {
+            const int64_t n = std::min(m_boxX, m_sourceWidth - x * m_boxX);
+            const float scale = n == m_boxX ? full : static_cast<float>(1.0 / (rows * static_cast<double>(n)));
+            for (int c = 0; c < kLanes; ++c)
+                m_boxed[static_cast<size_t>(x * kLanes + c)] =
+                    static_cast<float>(m_sums[static_cast<size_t>(x * kLanes + c)]) * scale;
+        }
+        std::fill(m_sums.begin(), m_sums.end(), 0);
+        m_boxRows = 0;
+        ++m_made;
+        FilterAcross(m_across, m_boxed.data(),
+                     &m_ring[static_cast<size_t>((m_made % m_down.stride) * m_lineFloats)], m_width);
+        const SrgbTables& srgb = Srgb();
+        for (; m_scaledRows < m_height; ++m_scaledRows) {
+            const auto y = static_cast<size_t>(m_scaledRows);
+            const int64_t first = m_down.first[y];
+            const int count = m_down.count[y];
+            if (first + count - 1 > m_made)
+                break;
+            for (int t = 0; t < count; ++t)
+                m_taps[static_cast<size_t>(t)] =
+                    &m_ring[static_cast<size_t>(((first + t) % m_down.stride) * m_lineFloats)];
+            FilterDown(m_taps.data(), &m_down.weights[y * m_down.stride], count, m_line.data(), m_lineFloats);
+            const float* acc = m_line.data();
+            uint8_t* out = m_scaled->Row(m_scaledRows);
+            for (int32_t x = 0; x < m_width; ++x, acc += kLanes, out += 3) {
+                out[0] = srgb.Encode(acc[0]);
+                out[1] = srgb.Encode(acc[1]);
+                out[2] = srgb.Encode(acc[2]);
+            }
+        }
+    }
+
+    // Rows that nothing to come can change, sharpened, to the sink.
+    [[nodiscard]] bool Hand()
+    {
+        int32_t ready = m_scaledRows;
+        if (m_amount > 0) {
+            // A sharpened row reads two rows below it (the last row repeated).
+            ready = m_scaledRows == m_height ? m_height : std::max(0, m_scaledRows - 2);
+            if (ready > m_handed)
+                SharpenAll(*m_scaled, *m_sharp, m_amount, m_handed, ready);
+        }
+        if (ready <= m_handed)
+            return true;
+        const DibView& from = m_amount > 0 ? *m_sharp : *m_scaled;
+        m_out.resize(static_cast<size_t>(ready - m_handed));
+        for (int32_t y = m_handed; y < ready; ++y)
+            m_out[static_cast<size_t>(y - m_handed)] = from.Row(y);
+        const int32_t count = ready - m_handed;
+        m_handed = ready;
+        return m_sink(m_out.data(), count, m_width, m_height, m_data) != 0;
+    }
+
+    const int32_t m_sourceWidth, m_sourceHeight, m_width, m_height, m_amount;
+    const ILRowSink m_sink;
+    void* const m_data;
+    OwnedDib m_scaledDib, m_sharpDib;
+    std::unique_ptr<DibView> m_scaled, m_sharp;
+    bool m_copy = false;
+    bool m_failed = false;
+    int64_t m_boxX = 1, m_boxY = 1, m_boxedWidth = 0, m_lineFloats = 0;
+    Taps m_across, m_down;
+    std::vector<uint64_t> m_sums;
+    std::vector<float> m_boxed, m_ring, m_line;
+    std::vector<const float*> m_taps;
+    std::vector<const uint8_t*> m_out;
+    int32_t m_received = 0;  // source rows
+    int64_t m_boxRows = 0;   // source rows in the open box
+    int64_t m_made = -1;     // the last filtered row in the ring
+    int32_t m_scaledRows = 0;
+    int32_t m_handed = 0;
+};
+
 }  // namespace
 }  // namespace isp
+
+// The handle is the scaler itself, under the interface's opaque name.
+namespace {
+isp::RowScaler* ScalerOf(ILScaleRows* handle)
+{
+    return reinterpret_cast<isp::RowScaler*>(handle);
+}
+}  // namespace
+
+extern "C" IMGLIB_API ILScaleRows* ScaleRowsOpen(int32_t sourceWidth, int32_t sourceHeight, int32_t width,
+                                                 int32_t height, int32_t amount, ILRowSink sink, void* data)
+{
+    return imglib::Guard<ILScaleRows*>(nullptr, [&]() -> ILScaleRows* {
+        if (sourceWidth < 1 || sourceHeight < 1 || width < 1 || height < 1 || amount < 0 || !sink ||
+            !imglib::DecodedSizeAllowed(sourceWidth, 1) || !imglib::DecodedSizeAllowed(width, height))
+            return nullptr;
+        try {
+            auto made = std::make_unique<isp::RowScaler>(sourceWidth, sourceHeight, width, height, amount, sink, data);
+            return made->Start() ? reinterpret_cast<ILScaleRows*>(made.release()) : nullptr;
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    });
+}
+
+extern "C" IMGLIB_API int ScaleRowsPut(ILScaleRows* scaler, const uint8_t* const* rows, int32_t count)
+{
+    return imglib::Guard<int>(0, [&]() -> int {
+        try {
+            return scaler && ScalerOf(scaler)->Put(rows, count) ? 1 : 0;
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+    });
+}
+
+extern "C" IMGLIB_API int ScaleRowsClose(ILScaleRows* scaler)
+{
+    return imglib::Guard<int>(0, [&]() -> int {
+        const std::unique_ptr<isp::RowScaler> owned(ScalerOf(scaler));
+        return owned && owned->Done() ? 1 : 0;
+    });
+}
 
 extern "C" IMGLIB_API HDIB ScaleDib(HDIB dib, int32_t width, int32_t height)
 {

@@ -164,6 +164,8 @@ private Q_SLOTS:
     void reduceIndexedInput();
     void reduceProgressAndStop();
     void reduceRefusesBadInput();
+
+    void rowsInBandsOfEverySizeMatchTheWholePicture();
 };
 
 void IspTest::scaleShapes_data()
@@ -717,6 +719,94 @@ void IspTest::reduceRefusesBadInput()
     GlobalUnlock(packed);
     QVERIFY(!ReduceDib(packed, 8, 0, 0, 0, 0, nullptr, nullptr));
     QVERIFY(!imglib::ReduceColours(packed, 8, false));
+}
+
+namespace {
+
+// What a row scaler hands on, row by row; stops after `stopAfter` calls.
+struct Collected {
+    std::vector<std::vector<uint8_t>> rows;
+    int calls = 0;
+    int stopAfter = 1 << 30;
+    static int Take(const uint8_t* const* rows, int32_t count, int32_t width, int32_t, void* data)
+    {
+        auto* self = static_cast<Collected*>(data);
+        for (int32_t k = 0; k < count; ++k)
+            self->rows.emplace_back(rows[k], rows[k] + static_cast<size_t>(width) * 3);
+        return ++self->calls < self->stopAfter ? 1 : 0;
+    }
+};
+
+}  // namespace
+
+// Scaled and sharpened on rows handed in bands of any size, a picture comes
+// out exactly as ScaleDib and Better make it of the whole; a sink that asks
+// to stop, or rows past the height, stop the scaler for good.
+void IspTest::rowsInBandsOfEverySizeMatchTheWholePicture()
+{
+    Freer keep;
+    const int32_t sourceWidth = 157, sourceHeight = 61;
+    HDIB source = keep(Scene(sourceWidth, sourceHeight, 7));
+    const DibView view(source);
+    // Boxed first, Lanczos only, enlarged, and the same size (copied).
+    const QSize sizes[] = {{37, 14}, {100, 40}, {170, 70}, {157, 61}};
+    for (const QSize size : sizes) {
+        for (const int amount : {2, 0}) {
+            HDIB scaled = keep(ScaleDib(source, size.width(), size.height()));
+            HDIB expected = keep(Better(scaled, amount, 0, 0, size.width(), size.height(), nullptr, nullptr));
+            const DibView want(expected);
+            for (int32_t band = 1; band <= sourceHeight; ++band) {
+                const QString label = QStringLiteral("%1x%2, amount %3, bands of %4")
+                                          .arg(size.width()).arg(size.height()).arg(amount).arg(band);
+                Collected got;
+                ILScaleRows* scaler =
+                    ScaleRowsOpen(sourceWidth, sourceHeight, size.width(), size.height(), amount, Collected::Take, &got);
+                QVERIFY(scaler);
+                for (int32_t y = 0; y < sourceHeight; y += band) {
+                    std::vector<const uint8_t*> rows;
+                    for (int32_t k = y; k < std::min(y + band, sourceHeight); ++k)
+                        rows.push_back(view.Row(k));
+                    QVERIFY2(ScaleRowsPut(scaler, rows.data(), static_cast<int32_t>(rows.size())) == 1,
+                             qPrintable(label));
+                }
+                QVERIFY2(ScaleRowsClose(scaler) == 1, qPrintable(label));
+                QCOMPARE(got.rows.size(), size_t(size.height()));
+                for (int y = 0; y < size.height(); ++y) {
+                    QVERIFY2(std::memcmp(got.rows[size_t(y)].data(), want.Row(y), size_t(size.width()) * 3) == 0,
+                             qPrintable(label + QStringLiteral(", row %1").arg(y)));
+                }
+            }
+        }
+    }
+
+    // Stopped by its sink after the first rows it hands on.
+    Collected stopped;
+    stopped.stopAfter = 1;
+    ILScaleRows* scaler = ScaleRowsOpen(sourceWidth, sourceHeight, 37, 14, 2, Collected::Take, &stopped);
+    QVERIFY(scaler);
+    int accepted = 0;
+    for (int32_t y = 0; y < sourceHeight; ++y) {
+        const uint8_t* row = view.Row(y);
+        accepted += ScaleRowsPut(scaler, &row, 1);
+    }
+    QVERIFY(accepted < sourceHeight);
+    QCOMPARE(stopped.calls, 1);
+    QCOMPARE(ScaleRowsClose(scaler), 0);
+
+    // More rows than the height, rows missing, and bad sizes.
+    Collected extra;
+    scaler = ScaleRowsOpen(sourceWidth, 2, 37, 1, 2, Collected::Take, &extra);
+    QVERIFY(scaler);
+    const uint8_t* three[] = {view.Row(0), view.Row(1), view.Row(2)};
+    QCOMPARE(ScaleRowsPut(scaler, three, 3), 0);
+    QCOMPARE(ScaleRowsPut(scaler, three, 1), 0);
+    QCOMPARE(ScaleRowsClose(scaler), 0);
+    scaler = ScaleRowsOpen(sourceWidth, sourceHeight, 37, 14, 2, Collected::Take, &extra);
+    QCOMPARE(ScaleRowsPut(scaler, three, 3), 1);
+    QCOMPARE(ScaleRowsClose(scaler), 0);
+    QVERIFY(!ScaleRowsOpen(0, 10, 5, 5, 2, Collected::Take, &extra));
+    QVERIFY(!ScaleRowsOpen(10, 10, 5, 0, 2, Collected::Take, &extra));
+    QVERIFY(!ScaleRowsOpen(10, 10, 5, 5, 2, nullptr, &extra));
 }
 
 QTEST_GUILESS_MAIN(IspTest)

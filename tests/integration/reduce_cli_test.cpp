@@ -106,6 +106,39 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("broken_Resize728px.jpg"))));
     }
 
+    // A single-scan photo whose data break off or turn to garbage partway:
+    // an error, and no file written, not even a temporary one.
+    void brokenHalfwayWritesNothing()
+    {
+        QByteArray whole;
+        {
+            const QString full = m_dir->filePath(QStringLiteral("full.jpg"));
+            QVERIFY(Photo(1600, 1200).save(full, "JPEG", 95));
+            whole = Read(full);
+            QVERIFY(QFile::remove(full));
+        }
+        const QString cut = m_dir->filePath(QStringLiteral("cut.jpg"));
+        const QString spoilt = m_dir->filePath(QStringLiteral("spoilt.jpg"));
+        QFile file(cut);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(whole.left(whole.size() * 2 / 3));
+        file.close();
+        QByteArray garbage = whole;
+        for (qsizetype i = garbage.size() / 2; i < garbage.size() * 3 / 4; ++i)
+            garbage[i] = char(0xFF);
+        QFile second(spoilt);
+        QVERIFY(second.open(QIODevice::WriteOnly));
+        second.write(garbage);
+        second.close();
+
+        const Run run = Start({QStringLiteral("--jobs"), QStringLiteral("1"), cut, spoilt});
+        QCOMPARE(run.code, 1);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY2(run.err.contains(QFile::encodeName(cut)) && run.err.contains(QFile::encodeName(spoilt)), run.err);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList({QStringLiteral("cut.jpg"), QStringLiteral("spoilt.jpg")}));
+    }
+
     // A phone's HEIC, stored sideways and shown upright: reduced by the
     // size it is shown at.
     void reducesHeic()
