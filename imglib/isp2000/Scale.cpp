@@ -422,6 +422,9 @@ public:
         m_ring.resize(static_cast<size_t>(m_down.stride * m_lineFloats));
         m_line.resize(static_cast<size_t>(m_lineFloats));
         m_taps.resize(static_cast<size_t>(m_down.stride));
+        const float one = static_cast<float>(1.0 / (1.0 * SrgbTables::kOne * 1.0));
+        for (int v = 0; v < 256; ++v)
+            m_single[v] = static_cast<float>(uint64_t{Srgb().Linear()[v]}) * one;
         return true;
     }
 
@@ -435,6 +438,18 @@ public:
             if (m_copy) {
                 std::memcpy(m_scaled->Row(m_received), rows[k], static_cast<size_t>(m_width) * 3);
                 m_scaledRows = m_received + 1;
+                continue;
+            }
+            if (m_boxX == 1 && m_boxY == 1) {
+                // A box of one pixel: its sum times the same factor, from a table.
+                const uint8_t* p = rows[k];
+                float* out = m_boxed.data();
+                for (int64_t x = 0; x < m_sourceWidth; ++x, p += 3, out += kLanes) {
+                    out[0] = m_single[p[0]];
+                    out[1] = m_single[p[1]];
+                    out[2] = m_single[p[2]];
+                }
+                FilterBoxed();
                 continue;
             }
             AddToBox(rows[k]);
@@ -477,8 +492,6 @@ private:
         }
     }
 
-    // The box is complete: one more filtered row, and every destination row
-    // whose taps are all in.
     void CloseBox()
     {
         const double rows = static_cast<double>(m_boxRows) * SrgbTables::kOne;
@@ -492,6 +505,13 @@ private:
         }
         std::fill(m_sums.begin(), m_sums.end(), 0);
         m_boxRows = 0;
+        FilterBoxed();
+    }
+
+    // A boxed row is complete: filtered across into the ring, then every
+    // destination row whose taps are all in.
+    void FilterBoxed()
+    {
         ++m_made;
         FilterAcross(m_across, m_boxed.data(),
                      &m_ring[static_cast<size_t>((m_made % m_down.stride) * m_lineFloats)], m_width);
@@ -548,6 +568,7 @@ private:
     Taps m_across, m_down;
     std::vector<uint64_t> m_sums;
     std::vector<float> m_boxed, m_ring, m_line;
+    float m_single[256] = {};
     std::vector<const float*> m_taps;
     std::vector<const uint8_t*> m_out;
     int32_t m_received = 0;  // source rows
