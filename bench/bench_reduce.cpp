@@ -11,7 +11,9 @@
 //     loaded picture to the written file, with the peak memory that call adds
 //     to the loaded picture, as a multiple of the decoded image (W × H × 3);
 //   - snimkorez-reduce on the photo alone (a whole process: start, decode,
-//     reduce, write), with its peak resident memory;
+//     reduce, write), with its peak resident memory, and as a ratio to its
+//     floor: a process that only decodes the photo with libjpeg-turbo at the
+//     DCT scale snimkorez-reduce picks (bench_decode_floor);
 //   - GraphicsMagick and vipsthumbnail doing the same job, when installed, and
 //     snimkorez-reduce's time as a ratio to the faster of them;
 //   - the cost of colour management: load by name and snimkorez-reduce on the
@@ -303,6 +305,21 @@ bool Measure(const QString& photo, int repeats, const QString& programs, const Q
     }
     Row("snimkorez-reduce", ours.milliseconds, baseline);
     std::printf("  %-34s %9.1f MiB\n", "  peak memory of snimkorez-reduce", static_cast<double>(ours.peakBytes) / kMiB);
+    // The coarsest of 1/8, 1/4, 1/2 that keeps twice the output size.
+    int denominator = 1;
+    for (const int d : {8, 4, 2}) {
+        if ((picture.Width() + d - 1) / d >= 2 * size.width && (picture.Height() + d - 1) / d >= 2 * size.height) {
+            denominator = d;
+            break;
+        }
+    }
+    const Process floor = Run(repeats, {SNIMKOREZ_DECODE_FLOOR, std::to_string(denominator), Utf8(copy)});
+    if (floor.ok) {
+        const std::string label = "decode alone at 1/" + std::to_string(denominator) + " (floor)";
+        Row(label.c_str(), floor.milliseconds, baseline);
+        std::printf("  %-34s %9s    %8.3f x the floor (%.1f MiB)\n", "  snimkorez-reduce", "",
+                    ours.milliseconds / floor.milliseconds, static_cast<double>(floor.peakBytes) / kMiB);
+    }
 
     const QString tagged = scratch.filePath(QStringLiteral("tagged-") + QFileInfo(photo).fileName());
     if (WriteTagged(bytes, tagged)) {
