@@ -77,7 +77,7 @@ bool IsJpeg(const QString& path)
 QString PageAnswer(QWebEnginePage* page, const QString& script)
 {
     QString answer;
-    QTest::qWaitFor(
+    (void)QTest::qWaitFor(
         [&] {
             bool done = false;
             page->runJavaScript(script, [&](const QVariant& result) {
