@@ -253,7 +253,10 @@ std::optional<QString> TForm1::ReducePhoto(const QString& source, QString* unrea
         }
     }
     // The folder with its closing separator, "/", and the name with its
-    // extension (the last "." on) replaced.
+    // extension (the last "." on) replaced. Intended: the separator comes
+    // twice ("folder//name"), as the design builds it; the file system reads
+    // it as one, and the caption, the upload helper and the tests see the
+    // name as written.
     const qsizetype slash = source.lastIndexOf(u'/');
     const QString folder = source.left(slash + 1);
     QString name = source.mid(slash + 1);

