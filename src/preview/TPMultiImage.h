@@ -105,9 +105,6 @@ public:
     void SetAllowRubberBand(bool allow) noexcept { m_allowRubberBand = allow; }
     [[nodiscard]] TMouseButton RubberBandBtn() const noexcept { return m_rubberBandBtn; }
     void SetRubberBandBtn(TMouseButton button) noexcept { m_rubberBandBtn = button; }
-    // Kept and stored; nothing reads it.
-    [[nodiscard]] int ZoomBy() const noexcept { return m_zoomBy; }
-    void SetZoomBy(int zoomBy) noexcept { m_zoomBy = zoomBy; }
     [[nodiscard]] bool ParentColor() const noexcept { return m_parentColor; }
     void SetParentColor(bool parentColor);
     [[nodiscard]] bool TabStop() const;
@@ -162,14 +159,6 @@ public:
     void SetPCDMode(TPCDMode mode) noexcept { m_pcdMode = mode; }
     [[nodiscard]] bool ILUndo() const noexcept { return m_ilUndo; }
     void SetILUndo(bool undo) noexcept { m_ilUndo = undo; }
-    [[nodiscard]] TFXMethod FXMethod() const noexcept { return m_fxMethod; }
-    void SetFXMethod(TFXMethod method) noexcept { m_fxMethod = method; }
-    [[nodiscard]] bool AutoSaveAnno() const noexcept { return m_autoSaveAnno; }
-    void SetAutoSaveAnno(bool save) noexcept { m_autoSaveAnno = save; }
-    [[nodiscard]] bool AutoLoadAnno() const noexcept { return m_autoLoadAnno; }
-    void SetAutoLoadAnno(bool load) noexcept { m_autoLoadAnno = load; }
-    [[nodiscard]] const QString& AnnoFileName() const noexcept { return m_annoFileName; }
-    void SetAnnoFileName(const QString& name) { m_annoFileName = name; }
     // Module whose bitmap resources ".RES" names read; empty: the program.
     [[nodiscard]] const QString& ResourceModule() const noexcept { return m_resourceModule; }
     void SetResourceModule(const QString& module) { m_resourceModule = module; }
@@ -201,12 +190,6 @@ public:
     void SetJPegSaveSmooth(uint8_t smooth);
     [[nodiscard]] TSaveResolution ImageWriteRes() const noexcept { return m_imageWriteRes; }
     void SetImageWriteRes(TSaveResolution resolution) noexcept { m_imageWriteRes = resolution; }
-    [[nodiscard]] TTiffCompression TifSaveCompress() const noexcept { return m_tifSaveCompress; }
-    void SetTifSaveCompress(TTiffCompression compression) noexcept { m_tifSaveCompress = compression; }
-    [[nodiscard]] bool TiffAppend() const noexcept { return m_tiffAppend; }
-    void SetTiffAppend(bool append) noexcept { m_tiffAppend = append; }
-    [[nodiscard]] int B_W_CopyFlags() const noexcept { return m_bwCopyFlags; }
-    void SetB_W_CopyFlags(int flags) noexcept { m_bwCopyFlags = flags; }
     // Writes the picture as JPEG; never raises; OnFinishedLoadSave always fires.
     void SaveAsJpeg(const QString& name);
     // Sharpens the picture (right or bottom 0: the picture's width or height).
@@ -230,6 +213,27 @@ public:
     void MessageTick();
     // The timer's interval in milliseconds; 0 stops it.
     void SetMessageTickInterval(int milliseconds);
+
+    // ---- kept for compatibility ------------------------------------------
+    // Stored by the forms as the design has them; nothing here acts on them:
+    // zoom steps, load transitions, annotation files (annotations are not
+    // used), TIFF and black-and-white saving.
+    [[nodiscard]] int ZoomBy() const noexcept { return m_zoomBy; }
+    void SetZoomBy(int zoomBy) noexcept { m_zoomBy = zoomBy; }
+    [[nodiscard]] TFXMethod FXMethod() const noexcept { return m_fxMethod; }
+    void SetFXMethod(TFXMethod method) noexcept { m_fxMethod = method; }
+    [[nodiscard]] bool AutoSaveAnno() const noexcept { return m_autoSaveAnno; }
+    void SetAutoSaveAnno(bool save) noexcept { m_autoSaveAnno = save; }
+    [[nodiscard]] bool AutoLoadAnno() const noexcept { return m_autoLoadAnno; }
+    void SetAutoLoadAnno(bool load) noexcept { m_autoLoadAnno = load; }
+    [[nodiscard]] const QString& AnnoFileName() const noexcept { return m_annoFileName; }
+    void SetAnnoFileName(const QString& name) { m_annoFileName = name; }
+    [[nodiscard]] TTiffCompression TifSaveCompress() const noexcept { return m_tifSaveCompress; }
+    void SetTifSaveCompress(TTiffCompression compression) noexcept { m_tifSaveCompress = compression; }
+    [[nodiscard]] bool TiffAppend() const noexcept { return m_tiffAppend; }
+    void SetTiffAppend(bool append) noexcept { m_tiffAppend = append; }
+    [[nodiscard]] int B_W_CopyFlags() const noexcept { return m_bwCopyFlags; }
+    void SetB_W_CopyFlags(int flags) noexcept { m_bwCopyFlags = flags; }
 
 public Q_SLOTS:
     // The clipboard commands (what WM_COPY, WM_CUT and WM_PASTE ask), also
