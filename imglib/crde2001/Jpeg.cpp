@@ -956,6 +956,22 @@ int16_t InfoJpeg(const uint8_t* data, size_t size, ImageInfo& info)
     return 1;
 }
 
+namespace {
+
+// A decoder record ready for Attempt: errors land in it, progress and the
+// size the picture may be reduced to are set.
+void Prepare(Decoder& d, const Progress& progress, int32_t atLeastWidth, int32_t atLeastHeight)
+{
+    d.cinfo.err = &d.errors.pub;
+    InstallErrors(d.errors);
+    d.progress = &progress;
+    d.lastPercent = -1;
+    d.atLeastWidth = atLeastWidth;
+    d.atLeastHeight = atLeastHeight;
+}
+
+}  // namespace
+
 int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib, int32_t atLeastWidth,
                  int32_t atLeastHeight)
 {
@@ -965,12 +981,7 @@ int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDI
     if (data == nullptr || size < 3 || data[0] != 0xFF || data[1] != 0xD8)
         return IL_ERR_FORMAT;
     Decoder d{};
-    d.cinfo.err = &d.errors.pub;
-    InstallErrors(d.errors);
-    d.progress = &progress;
-    d.lastPercent = -1;
-    d.atLeastWidth = atLeastWidth;
-    d.atLeastHeight = atLeastHeight;
+    Prepare(d, progress, atLeastWidth, atLeastHeight);
     const int16_t result = Attempt(d.errors, [&] { return Decode(d, data, size); });
     jpeg_destroy_decompress(&d.cinfo);
     delete d.cmykColour;
@@ -1034,12 +1045,7 @@ int16_t ReadJpegRows(const uint8_t* data, size_t size, const Progress& progress,
     if (data == nullptr || size < 3 || data[0] != 0xFF || data[1] != 0xD8)
         return IL_ERR_FORMAT;
     Decoder d{};
-    d.cinfo.err = &d.errors.pub;
-    InstallErrors(d.errors);
-    d.progress = &progress;
-    d.lastPercent = -1;
-    d.atLeastWidth = atLeastWidth;
-    d.atLeastHeight = atLeastHeight;
+    Prepare(d, progress, atLeastWidth, atLeastHeight);
     const int16_t result = Attempt(d.errors, [&] { return DecodeRows(d, data, size, sink, sinkData); });
     jpeg_destroy_decompress(&d.cinfo);
     delete d.rowColour;
