@@ -131,6 +131,27 @@ private:
         m_window->board()->CloseUp(true);
     }
 
+    // A posting page holding one file input that takes several files,
+    // clicked as a seller would; false when the page never came.
+    bool ClickFileInput(const QString& id, const QString& accept, QWebEnginePage*& page)
+    {
+        browser::TWebHost* host = m_browser->WebHost();
+        page = qobject_cast<QWebEnginePage*>(host->Document());
+        bool loaded = false;
+        const QMetaObject::Connection done = connect(page, &QWebEnginePage::loadFinished, this, [&] { loaded = true; });
+        page->setHtml(QStringLiteral("<input type='file' id='%1' accept='%2' multiple "
+                                     "style='position:absolute;left:0;top:0;width:300px;height:60px'>")
+                          .arg(id, accept));
+        const bool ready = QTest::qWaitFor([&] { return loaded; }, 30000);
+        disconnect(done);
+        QWidget* view = host->ControlWidget();
+        if (!ready || !QTest::qWaitFor([&] { return view->focusProxy() != nullptr; }, 5000))
+            return false;
+        QTest::qWait(300);
+        QTest::mouseClick(view->focusProxy(), Qt::LeftButton, Qt::NoModifier, QPoint(40, 30));
+        return true;
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -761,17 +782,8 @@ private Q_SLOTS:
         };
         m_window->SetSeam(seam);
         // A posting page's file input, clicked as a seller would.
-        browser::TWebHost* host = m_browser->WebHost();
-        auto* page = qobject_cast<QWebEnginePage*>(host->Document());
-        bool loaded = false;
-        connect(page, &QWebEnginePage::loadFinished, this, [&] { loaded = true; });
-        page->setHtml(QStringLiteral("<input type='file' id='photo' accept='image/jpeg,.png' multiple "
-                                     "style='position:absolute;left:0;top:0;width:300px;height:60px'>"));
-        QTRY_VERIFY_WITH_TIMEOUT(loaded, 30000);
-        QWidget* view = host->ControlWidget();
-        QTRY_VERIFY(view->focusProxy() != nullptr);
-        QTest::qWait(300);
-        QTest::mouseClick(view->focusProxy(), Qt::LeftButton, Qt::NoModifier, QPoint(40, 30));
+        QWebEnginePage* page = nullptr;
+        QVERIFY(ClickFileInput(QStringLiteral("photo"), QStringLiteral("image/jpeg,.png"), page));
         QTRY_VERIFY_WITH_TIMEOUT(called, 10000);
         QCOMPARE(asked.preselected, QStringList{m_dir->path() + QStringLiteral("//IMG_1_Resize728px.jpg")});
         QCOMPARE(asked.folder, m_dir->path());
@@ -812,17 +824,8 @@ private Q_SLOTS:
             }
         });
         confirm.start(20);
-        browser::TWebHost* host = m_browser->WebHost();
-        auto* page = qobject_cast<QWebEnginePage*>(host->Document());
-        bool loaded = false;
-        connect(page, &QWebEnginePage::loadFinished, this, [&] { loaded = true; });
-        page->setHtml(QStringLiteral("<input type='file' id='photos' accept='image/*' multiple "
-                                     "style='position:absolute;left:0;top:0;width:300px;height:60px'>"));
-        QTRY_VERIFY_WITH_TIMEOUT(loaded, 30000);
-        QWidget* view = host->ControlWidget();
-        QTRY_VERIFY(view->focusProxy() != nullptr);
-        QTest::qWait(300);
-        QTest::mouseClick(view->focusProxy(), Qt::LeftButton, Qt::NoModifier, QPoint(40, 30));
+        QWebEnginePage* page = nullptr;
+        QVERIFY(ClickFileInput(QStringLiteral("photos"), QStringLiteral("image/*"), page));
         QTRY_VERIFY_WITH_TIMEOUT(!offered.isEmpty(), 10000);
         confirm.stop();
         QCOMPARE(openedIn, m_dir->filePath(QStringLiteral("sofa")));
