@@ -48,6 +48,12 @@ public:
     // IL_ERR_MEMORY.
     [[nodiscard]] int16_t ReadFirst(uint64_t count);
     [[nodiscard]] int16_t ReadAll() { return ReadFirst(m_fileSize); }
+    // Open and ReadAll: the whole file in memory, or the first failure.
+    [[nodiscard]] int16_t Load(const char* path)
+    {
+        const int16_t opened = Open(path);
+        return opened <= 0 ? opened : ReadAll();
+    }
 
     // `length` bytes at `offset` into `out`, apart from Data(); false when
     // they cannot all be read.

@@ -39,10 +39,8 @@ int16_t ReadFile(const char* name, Decoder decode, int bits, int dither, HDIB* o
         return IL_ERR_ARGUMENT;
     *out = nullptr;
     imglib::FileBytes file;
-    if (const int16_t opened = file.Open(name); opened <= 0)
-        return opened;
-    if (const int16_t read = file.ReadAll(); read <= 0)
-        return read;
+    if (const int16_t loaded = file.Load(name); loaded <= 0)
+        return loaded;
     const Progress progress{control, callback};
     HDIB natural = nullptr;
     const int16_t result = decode(file.Data(), file.Size(), progress, &natural);
@@ -248,10 +246,8 @@ extern "C" IMGLIB_API int16_t rdjpgrowsatleast(const char* name, int32_t width, 
         if (!sink)
             return IL_ERR_ARGUMENT;
         imglib::FileBytes file;
-        if (const int16_t opened = file.Open(name); opened <= 0)
-            return opened;
-        if (const int16_t read = file.ReadAll(); read <= 0)
-            return read;
+        if (const int16_t loaded = file.Load(name); loaded <= 0)
+            return loaded;
         const int16_t result =
             crde::ReadJpegRows(file.Data(), file.Size(), crde::Progress{control, callback}, width, height, sink, data);
         if (result <= 0)
