@@ -4,6 +4,7 @@
 // carries, alpha on white, an animation's first frame, photos in tiles, and
 // damaged files refused; and through the program's picture control, which
 // picks the reader.
+#include "DibBlock.h"
 #include "Dib.h"
 #include "Formats.h"
 #include "ImagingModules.h"
@@ -35,13 +36,7 @@ using Bytes = std::vector<uint8_t>;
 // 1365 × 1074: paint brushes in saturated colours.
 const QString kPhoto = QStringLiteral(SNIMKOREZ_PHOTOS "/Picture_1A_by_freespace.jpg");
 
-struct Block {
-    HDIB dib = nullptr;
-    Block() = default;
-    Block(const Block&) = delete;
-    Block& operator=(const Block&) = delete;
-    ~Block() { GlobalFree(dib); }
-};
+using testfiles::Block;
 
 // A 24-bit block as red, green, blue rows.
 QImage ImageOf(HDIB dib)

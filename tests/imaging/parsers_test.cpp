@@ -1,6 +1,7 @@
 // The BMP, TGA and PCX decoders of CRDE2001 against pictures and expected
 // pixels written by an independent tool (tests/data/make-parsers), against
 // variants written byte by byte here, and against damaged and hostile files.
+#include "DibBlock.h"
 #include "Convert.h"
 #include "Dib.h"
 #include "Formats.h"
@@ -35,14 +36,7 @@ Bytes ReadAll(const QString& path)
     return Bytes(bytes.begin(), bytes.end());
 }
 
-// A block made by a decoder, freed on every path out of a test.
-struct Block {
-    HDIB dib = nullptr;
-    Block() = default;
-    Block(const Block&) = delete;
-    Block& operator=(const Block&) = delete;
-    ~Block() { GlobalFree(dib); }
-};
+using testfiles::Block;
 
 struct Picture {
     int width = 0;

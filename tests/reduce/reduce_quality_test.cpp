@@ -10,6 +10,7 @@
 // different pictures differ by their quantisation noise as well (0.987 on
 // the most textured photos here), which says nothing about the decoding. The
 // written files' own scores must agree within 0.004.
+#include "DibBlock.h"
 #include "ImagingModules.h"
 #include "Ssim.h"
 #include "reduce/ResizeImage_Block.h"
@@ -57,10 +58,7 @@ QMap<QString, qint64> ImageMagickBytes()
     return bytes;
 }
 
-struct Block {
-    HDIB dib = nullptr;
-    ~Block() { GlobalFree(dib); }
-};
+using testfiles::Block;
 
 // The luma of the sharpened picture snimkorez-reduce encodes (reduced DCT
 // decoding) or the photo command encodes (full decoding), straight from the
