@@ -1,8 +1,8 @@
 #include "ModuleLoader.h"
 
-#include <QDir>
+#include "ModuleSearch.h"
+
 #include <QFile>
-#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <dlfcn.h>
@@ -35,31 +35,13 @@ std::map<ModuleHandle, InFlight>& InFlightModules()
     return modules;
 }
 
-ModuleHandle Open(const QString& path)
-{
-    if (path.isEmpty())
-        return nullptr;
-    ModuleHandle handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (handle)
-        ++g_loadCount;
-    return handle;
-}
-
-QString WithoutExtension(const QString& path)
-{
-    const int slash = static_cast<int>(path.lastIndexOf(QLatin1Char('/')));
-    const int dot = static_cast<int>(path.lastIndexOf(QLatin1Char('.')));
-    return dot > slash ? path.left(dot) : path;
-}
-
 }  // namespace
 
 QString ProgramFolder()
 {
     // Not QCoreApplication::applicationDirPath: the binding also runs before
     // (and without) an application object.
-    const QString executable = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
-    return QFileInfo(executable).absolutePath();
+    return QFile::decodeName(ExecutableFolder().c_str());
 }
 
 QString WindowsFolder()
@@ -70,44 +52,26 @@ QString WindowsFolder()
 
 QStringList SystemFolders()
 {
-    const QString arch = QStringLiteral(SNIMKOREZ_LIBRARY_ARCHITECTURE);
-    QStringList folders{QStringLiteral("/usr/local/lib")};
-    if (!arch.isEmpty())
-        folders << QStringLiteral("/usr/lib/") + arch << QStringLiteral("/lib/") + arch;
-    folders << QStringLiteral("/usr/lib") << QStringLiteral("/lib");
-    return folders;
+    return QFile::decodeName(SystemLibraryFolders().c_str()).split(QLatin1Char(';'));
 }
 
 QString FileSearch(const QString& name, const QString& folders)
 {
-    for (const QString& folder : folders.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        const QString path = QDir(folder).filePath(name);
-        if (QFileInfo(path).isFile())
-            return path;
-    }
-    return {};
+    return QFile::decodeName(FindInFolders(QFile::encodeName(name).toStdString(),
+                                           QFile::encodeName(folders).toStdString())
+                                 .c_str());
 }
 
 bool LoadModule(ModuleHandle& handle, const QString& library, QString& dllDirectory)
 {
-    if (!dllDirectory.isEmpty() && !handle) {
-        if (!dllDirectory.endsWith(QLatin1Char('/')))
-            dllDirectory += QLatin1Char('/');
-        handle = Open(dllDirectory + library);
-    }
-    if (!handle)
-        handle = Open(ProgramFolder() + QLatin1Char('/') + library);
-    if (!handle)
-        handle = Open(library);
-    QString found;
-    if (!handle) {
-        found = FileSearch(library, ProgramFolder() + QLatin1Char(';') +
-                                        SystemFolders().join(QLatin1Char(';')) +
-                                        QLatin1Char(';') + WindowsFolder());
-        handle = Open(found);
-    }
-    if (!handle)
-        handle = Open(WithoutExtension(found.isEmpty() ? library : found));
+    if (handle)
+        return true;
+    if (!dllDirectory.isEmpty() && !dllDirectory.endsWith(QLatin1Char('/')))
+        dllDirectory += QLatin1Char('/');
+    handle = OpenModule(QFile::encodeName(library).toStdString(), QFile::encodeName(dllDirectory).toStdString(),
+                        QFile::encodeName(WindowsFolder()).toStdString());
+    if (handle)
+        ++g_loadCount;
     return handle != nullptr;
 }
 

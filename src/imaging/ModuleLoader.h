@@ -34,12 +34,11 @@ inline constexpr char kTrapMessage[] =
 // holds a file `name`, joined with it; empty when none does.
 [[nodiscard]] QString FileSearch(const QString& name, const QString& folders);
 
-// Loads `library` into `handle` when it is null, trying in this order: the
-// DLL directory (a "/" is first appended to `dllDirectory` itself when
-// missing), the program folder, dlopen's own search by bare name, the file
-// searched in "program folder;system folders;Windows folder", that path (or
-// the bare name) without its extension. A loaded handle is left as it is.
-// Returns whether `handle` is loaded afterwards.
+// Loads `library` into `handle` when it is null, in the order of
+// OpenModule (ModuleSearch.h): the DLL directory (a "/" is first appended to
+// `dllDirectory` itself when missing), the program folder, dlopen's own
+// search, the program, system and Windows folders. A loaded handle is left
+// as it is. Returns whether `handle` is loaded afterwards.
 bool LoadModule(ModuleHandle& handle, const QString& library, QString& dllDirectory);
 
 // Unloads a loaded module (dlclose); the handle becomes null at once. While
