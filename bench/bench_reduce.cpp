@@ -32,6 +32,7 @@
 #include "imaging/ILDibCls.h"
 #include "imaging/TBitmap.h"
 #include "preview/TPMultiImage.h"
+#include "reduce/Recipe.h"
 #include "reduce/ReduceSize.h"
 #include "reduce/ResizeImage_Block.h"
 
@@ -66,6 +67,13 @@ struct Process {
     long long peakBytes = 0;
     bool ok = false;
 };
+
+// The reduction as the photo command runs it.
+void Reduce(preview::TPMultiImage& control, const QString& output)
+{
+    reduce::ResizeImage_Block(nullptr, control, reduce::kTarget, reduce::kThreshold, reduce::kQuality, reduce::kAmount,
+                              output);
+}
 
 // Runs a program `repeats` times with its output discarded: the best wall
 // time and the largest peak resident memory. The runs are made by a fresh
@@ -247,7 +255,7 @@ bool Measure(const QString& photo, int repeats, const QString& programs, const Q
         std::fprintf(stderr, "bench_reduce: %s did not load\n", qPrintable(photo));
         return false;
     }
-    const reduce::Size size = reduce::ReduceSize(picture.Width(), picture.Height(), 728, 640);
+    const reduce::Size size = reduce::ReduceSize(picture.Width(), picture.Height(), reduce::kTarget, reduce::kThreshold);
     HGLOBAL block = nullptr;
     const double toBlock = Best(repeats, [&] {
         imaging::FreeDib(block);
@@ -273,14 +281,14 @@ bool Measure(const QString& photo, int repeats, const QString& programs, const Q
     const QString output = scratch.filePath(QStringLiteral("pipeline.jpg"));
     const double save = Best(repeats, [&] { temporary.SaveAsJpeg(output); });
 
-    const double whole = Best(repeats, [&] { reduce::ResizeImage_Block(nullptr, control, 728, 640, 90, 2, output); });
+    const double whole = Best(repeats, [&] { Reduce(control, output); });
     // Peak added by one reduction, on top of what is resident with the
     // picture loaded (the picture itself is part of the pipeline's cost).
     control.Picture().Clear();
     const long long before = bench::StatusBytes("VmRSS");
     control.SetImageName(copy);
     bench::ResetPeak();
-    reduce::ResizeImage_Block(nullptr, control, 728, 640, 90, 2, output);
+    Reduce(control, output);
     const double pipelinePeak = static_cast<double>(bench::StatusBytes("VmHWM") - before) / decodedBytes;
 
     const Process ours = Run(repeats, {Utf8(programs + QStringLiteral("/snimkorez-reduce")), "--jobs", "1", Utf8(copy)});

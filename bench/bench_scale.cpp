@@ -10,6 +10,7 @@
 
 #include "BenchCommon.h"
 #include "Dib.h"
+#include "reduce/Recipe.h"
 
 #include <sys/resource.h>
 
@@ -23,7 +24,7 @@ using bench::ResetPeak;
 
 constexpr int kWidth = 6000;
 constexpr int kHeight = 4000;
-constexpr int kReduced = 728;
+constexpr int kReduced = reduce::kTarget;
 
 std::vector<unsigned char> Encode(const Picture& picture)
 {
@@ -144,12 +145,12 @@ int main(int argc, char** argv)
     }
     ResetPeak();
     const double betterSmall = Best(repeats, [&] {
-        GlobalFree(Better(scaled, 2, 0, 0, kReduced, height, nullptr, nullptr));
+        GlobalFree(Better(scaled, reduce::kAmount, 0, 0, kReduced, height, nullptr, nullptr));
     });
     const long betterSmallPeak = PeakMegabytes();
     ResetPeak();
     const double betterLarge = Best(std::max(1, repeats / 2), [&] {
-        GlobalFree(Better(block, 2, 0, 0, kWidth, kHeight, nullptr, nullptr));
+        GlobalFree(Better(block, reduce::kAmount, 0, 0, kWidth, kHeight, nullptr, nullptr));
     });
     const long betterLargePeak = PeakMegabytes();
 

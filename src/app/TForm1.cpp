@@ -12,6 +12,7 @@
 #include "imaging/EFOpenError.h"
 #include "platform/TIniFile.h"
 #include "preview/TPMultiImage.h"
+#include "reduce/Recipe.h"
 #include "reduce/ResizeImage_Block.h"
 
 #include <QCloseEvent>
@@ -56,11 +57,6 @@ namespace {
 const QString kWindowSection = QStringLiteral("Window");
 const QString kBoardSection = QStringLiteral("Board");
 const QString kPhotoSection = QStringLiteral("Photo");
-const QString kOutputSuffix = QStringLiteral("_Resize728px.jpg");
-constexpr int32_t kTarget = 728;
-constexpr int32_t kThreshold = 640;
-constexpr int32_t kQuality = 90;
-constexpr int32_t kAmount = 2;
 
 // Whether this run wrote a file: one that existed before counts only when it
 // was replaced (the writer renames a new file into place).
@@ -257,20 +253,17 @@ std::optional<QString> TForm1::ReducePhoto(const QString& source, QString* unrea
     // twice ("folder//name"), as the design builds it; the file system reads
     // it as one, and the caption, the upload helper and the tests see the
     // name as written.
-    const qsizetype slash = source.lastIndexOf(u'/');
-    const QString folder = source.left(slash + 1);
-    QString name = source.mid(slash + 1);
-    const qsizetype dot = name.lastIndexOf(u'.');
-    if (dot >= 0)
-        name.truncate(dot);
-    name += kOutputSuffix;
-    const QString output = folder + u'/' + name;
+    const std::string photo = source.toStdString();
+    const reduce::PhotoPath path = reduce::SplitPhotoPath(photo);
+    const QString name = QString::fromStdString(reduce::OutputName(path.name));
+    const QString output = QString::fromStdString(std::string(path.folder)) + u'/' + name;
 
     // Whether this run wrote `target`: an older file of that name is no
     // proof.
     const auto reduceTo = [this](const QString& target) {
         const FileStamp before = StampOf(target);
-        reduce::ResizeImage_Block(this, *m_export, kTarget, kThreshold, kQuality, kAmount, target);
+        reduce::ResizeImage_Block(this, *m_export, reduce::kTarget, reduce::kThreshold, reduce::kQuality,
+                                  reduce::kAmount, target);
         const FileStamp after = StampOf(target);
         return after.exists && !(after == before);
     };

@@ -9,6 +9,7 @@
 #include "imaging/ErrorInvalid.h"
 #include "imaging/ILDibCls.h"
 #include "imaging/ILTDib.h"
+#include "reduce/Recipe.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,35 +63,7 @@ int32_t ClampedSize(qint64 size)
     return static_cast<int32_t>(std::min<qint64>(size, std::numeric_limits<int32_t>::max()));
 }
 
-enum class Reader { Bmp, Png, Gif, Tif, Tga, Pcx, Eps, Pcd, Dxf, Jpeg, Heif, Webp };
-
-struct ReaderRow {
-    const char* name;
-    const char* otherName;
-    Reader reader;
-};
-
-constexpr std::array<ReaderRow, 12> kReaders{{
-    {"BMP", nullptr, Reader::Bmp},
-    {"PNG", nullptr, Reader::Png},
-    {"GIF", nullptr, Reader::Gif},
-    {"TIF", "TIFF", Reader::Tif},
-    {"TGA", nullptr, Reader::Tga},
-    {"PCX", nullptr, Reader::Pcx},
-    {"EPS", nullptr, Reader::Eps},
-    {"PCD", nullptr, Reader::Pcd},
-    {"DXF", nullptr, Reader::Dxf},
-    {"JPEG", nullptr, Reader::Jpeg},
-    // One reader for both: the codec is the module's business.
-    {"HEIF", "AVIF", Reader::Heif},
-    {"WEBP", nullptr, Reader::Webp},
-}};
-
-bool Matches(const ReaderRow& row, const QString& format)
-{
-    return format == QLatin1String(row.name) ||
-           (row.otherName && format == QLatin1String(row.otherName));
-}
+using reduce::Reader;
 
 // The format an extension names; empty for one the library must recognise
 // by content.
@@ -176,6 +149,8 @@ bool ReadInto(Reader reader, const QString& name, int16_t bits, int16_t dither, 
         break;
     case Reader::Webp:
         ok = DLL96V1::rdwebpfiledib(name, bits, dither, dib, control, callback);
+        break;
+    case Reader::None:
         break;
     }
     // A block that cannot become a bitmap is a failed read, not an empty picture.
@@ -332,31 +307,26 @@ void TPMultiImage::SetImageName(const QString& name)
     QString format = FormatForExtension(extension);
     if (format.isEmpty())
         format = m_fileInfo.imageType;
-    const auto rowFor = [](const QString& name) -> const ReaderRow* {
-        for (const ReaderRow& row : kReaders)
-            if (Matches(row, name))
-                return &row;
-        return nullptr;
-    };
-    const ReaderRow* named = rowFor(format);
-    if (!named) {
+    const auto readerFor = [](const QString& format) { return reduce::ReaderFor(format.toStdString()); };
+    const Reader named = readerFor(format);
+    if (named == Reader::None) {
         FinishLoad();
         return;
     }
     // A file whose content is another format than its extension says (a
     // JPEG saved as .png) is read by its content's reader when the named
     // one fails.
-    const ReaderRow* content = rowFor(m_fileInfo.imageType);
+    Reader content = readerFor(m_fileInfo.imageType);
     if (content == named)
-        content = nullptr;
-    const ReaderRow* used = named;
+        content = Reader::None;
+    Reader used = named;
     TBitmap bitmap;
     const bool read = ReadOrEmpty([&] {
-        const auto readWith = [&](const ReaderRow& row) {
-            used = &row;
+        const auto readWith = [&](Reader reader) {
+            used = reader;
             // Two colours read as one bit; more keep their colours.
             const bool mono = m_fileInfo.bitsPerPixel == 1;
-            if (row.reader == Reader::Tif) {
+            if (reader == Reader::Tif) {
                 // Pages count from 0: the last one is the page count less one.
                 const int16_t pages = m_fileInfo.tiffPage > 0 ? m_fileInfo.tiffPage
                                       : m_fileInfo.imageType == QLatin1String("TIFF") ? m_fileInfo.figure1
@@ -364,14 +334,14 @@ void TPMultiImage::SetImageName(const QString& name)
                 if (pages > 0 && m_tiffPage > pages - 1)
                     m_tiffPage = static_cast<int16_t>(pages - 1);
             }
-            return ReadInto(row.reader, name, mono ? int16_t{1} : bits, dither, m_tiffPage,
+            return ReadInto(reader, name, mono ? int16_t{1} : bits, dither, m_tiffPage,
                             static_cast<int16_t>(m_pcdMode), this, bitmap);
         };
-        return readWith(*named) || (content && readWith(*content));
+        return readWith(named) || (content != Reader::None && readWith(content));
     });
     if (!read)
         return;
-    InstallBitmap(bitmap, used->reader == Reader::Tif);
+    InstallBitmap(bitmap, used == Reader::Tif);
     FinishLoad();
 }
 

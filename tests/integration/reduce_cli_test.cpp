@@ -171,15 +171,19 @@ private Q_SLOTS:
         QCOMPARE(Start({QStringLiteral("--frobnicate")}).code, 2);
     }
 
-    // A name without a folder writes into the current one; "--jobs=N" is
-    // the same option; a missing photo is named with the module's reason.
+    // A name without a folder writes into the current one; a name that is
+    // all extension loses it, as in the main window; "--jobs=N" is the same
+    // option; a missing photo is named with the module's reason.
     void relativeNamesAndMissingPhotos()
     {
         QVERIFY(Photo(800, 600).save(m_dir->filePath(QStringLiteral("стол")), "JPEG"));
-        const Run run = Start({QStringLiteral("--jobs=1"), QStringLiteral("стол"), QStringLiteral("нет.jpg")},
+        QVERIFY(Photo(800, 600).save(m_dir->filePath(QStringLiteral(".jpg")), "JPEG"));
+        const Run run = Start({QStringLiteral("--jobs=1"), QStringLiteral("стол"), QStringLiteral(".jpg"),
+                               QStringLiteral("нет.jpg")},
                               m_dir->path());
         QCOMPARE(run.code, 1);
-        QCOMPARE(QString::fromUtf8(run.out), QStringLiteral("./стол_Resize728px.jpg 728x546\n"));
+        QCOMPARE(QString::fromUtf8(run.out),
+                 QStringLiteral("./стол_Resize728px.jpg 728x546\n./_Resize728px.jpg 728x546\n"));
         QVERIFY(QFile::exists(m_dir->filePath(QStringLiteral("стол_Resize728px.jpg"))));
         QCOMPARE(QString::fromUtf8(run.err),
                  QStringLiteral("snimkorez-reduce: нет.jpg: Не удалось открыть файл изображения\n"));

@@ -3,15 +3,15 @@
 // side the size rule fits, sharpened, at JPEG quality 90. No window, no
 // display, no Qt: loading Qt alone takes longer than a small photo's whole
 // reduction. The imaging modules are called directly, several photos at once.
+#include "imaging/ModuleSearch.h"
 #include "imglib.h"
+#include "reduce/Recipe.h"
 #include "reduce/ReduceSize.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -25,11 +25,9 @@
 
 namespace {
 
-constexpr int32_t kTarget = 728;
-constexpr int32_t kThreshold = 640;
-constexpr int16_t kQuality = 90;
-constexpr int16_t kSmoothing = 5;  // what the photo command's save ends up with
-constexpr int32_t kAmount = 2;
+using reduce::kAmount;
+constexpr auto kQuality = static_cast<int16_t>(reduce::kQuality);
+constexpr auto kSmoothing = static_cast<int16_t>(reduce::kSmoothing);
 
 const char kHelp[] =
     "Использование: snimkorez-reduce [--jobs N] ФОТО...\n"
@@ -42,25 +40,6 @@ const char kHelp[] =
     "\n"
     "  --jobs N   сколько фото уменьшать одновременно (по умолчанию: число процессоров)\n"
     "  --help     эта справка\n";
-
-std::string ProgramFolder()
-{
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0)
-        return ".";
-    const std::string_view program(path, static_cast<size_t>(length));
-    const size_t slash = program.rfind('/');
-    return slash == std::string_view::npos ? "." : std::string(program.substr(0, slash));
-}
-
-// Beside the program first, then wherever the dynamic loader looks.
-void* OpenModule(const char* library)
-{
-    const std::string beside = ProgramFolder() + "/" + library;
-    void* module = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
-    return module ? module : dlopen(library, RTLD_NOW | RTLD_LOCAL);
-}
 
 // The entries a reduction needs, resolved once before any work starts.
 struct Modules {
@@ -91,8 +70,8 @@ struct Modules {
 
     bool Load(std::string& failure)
     {
-        void* codecs = OpenModule("CRDE2001.so");
-        void* processing = OpenModule("ISP2000.so");
+        void* codecs = imaging::OpenModule("CRDE2001.so");
+        void* processing = imaging::OpenModule("ISP2000.so");
         if (!codecs || !processing) {
             failure = "модули обработки изображений CRDE2001.so и ISP2000.so не найдены рядом с программой";
             return false;
@@ -132,16 +111,11 @@ struct Block {
     ~Block() { GlobalFree(dib); }
 };
 
-// The photo's folder, "/", and its name with the extension replaced.
-[[nodiscard]] std::string OutputName(const std::string& photo)
+// The photo's folder ("./" for a bare name) and its reduced name.
+[[nodiscard]] std::string OutputPath(const std::string& photo)
 {
-    const size_t slash = photo.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : photo.substr(0, slash);
-    std::string name = slash == std::string::npos ? photo : photo.substr(slash + 1);
-    const size_t dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0)
-        name.resize(dot);
-    return folder + "/" + name + "_Resize728px.jpg";
+    const reduce::PhotoPath path = reduce::SplitPhotoPath(photo);
+    return std::string(path.folder.empty() ? "./" : path.folder) + reduce::OutputName(path.name);
 }
 
 // A single-scan JPEG reduced while it is decoded: this thread decodes, a
@@ -305,7 +279,7 @@ bool Reduce(const Modules& m, const std::string& photo, std::string& output, red
         failure = m.Text(result);
         return false;
     }
-    size = reduce::ReduceSize(width, height, kTarget, kThreshold);
+    size = reduce::ReduceSize(width, height, reduce::kTarget, reduce::kThreshold);
     Block source;
     const std::string_view kind(format);
     // Twice the target keeps a reduced-DCT decode as sharp as a whole one
@@ -313,33 +287,45 @@ bool Reduce(const Modules& m, const std::string& photo, std::string& output, red
     // A single-scan upright file is reduced while it is decoded; the rest is
     // read whole first.
     if (kind == "JPEG" && std::string_view(compression) == "JPEG" && orientation <= 2) {
-        output = OutputName(photo);
+        output = OutputPath(photo);
         Streamed streamed(m, size, output);
         result = streamed.Run(name, failure);
         if (result != IL_ERR_UNSUPPORTED)
             return result > 0;
         failure.clear();
     }
-    if (kind == "JPEG")
+    switch (reduce::ReaderFor(kind)) {
+    case reduce::Reader::Jpeg:
         result = m.readJpeg(name, 2 * size.width, 2 * size.height, &source.dib, nullptr, nullptr, 0);
-    else if (kind == "PNG")
+        break;
+    case reduce::Reader::Png:
         result = m.readPng(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
-    else if (kind == "BMP")
+        break;
+    case reduce::Reader::Bmp:
         result = m.readBmp(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
-    else if (kind == "GIF")
+        break;
+    case reduce::Reader::Gif:
         result = m.readGif(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
-    else if (kind == "PCX")
+        break;
+    case reduce::Reader::Pcx:
         result = m.readPcx(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
-    else if (kind == "TGA")
+        break;
+    case reduce::Reader::Tga:
         result = m.readTga(name, 24, 0, &source.dib, nullptr, nullptr, 0);
-    else if (kind == "TIFF")
+        break;
+    case reduce::Reader::Tif:
         result = m.readTiff(name, 24, 0, 0, &source.dib, nullptr, nullptr, 0);
-    else if (kind == "HEIF" || kind == "AVIF")
+        break;
+    case reduce::Reader::Heif:
         result = m.readHeif(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
-    else if (kind == "WEBP")
+        break;
+    case reduce::Reader::Webp:
         result = m.readWebp(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
-    else
+        break;
+    default:  // drawings and formats the module recognises but does not read
         result = IL_ERR_UNSUPPORTED;
+        break;
+    }
     if (result <= 0 || !source.dib) {
         failure = m.Text(result <= 0 ? result : int16_t{IL_ERR_UNKNOWN});
         return false;
@@ -356,7 +342,7 @@ bool Reduce(const Modules& m, const std::string& photo, std::string& output, red
     Block sharp;
     sharp.dib = m.sharpen(scaled.dib, kAmount, 0, 0, size.width, size.height, nullptr, nullptr);
     const HDIB written = sharp.dib ? sharp.dib : scaled.dib;  // unsharpened rather than nothing
-    output = OutputName(photo);
+    output = OutputPath(photo);
     result = m.writeJpeg(output.c_str(), kQuality, kSmoothing, 24, written, nullptr, nullptr, 0);
     if (result <= 0) {
         failure = output + ": " + m.Text(result);
