@@ -3,6 +3,7 @@
 // What a reduction makes of a photo, the same for the main window,
 // snimkorez-reduce and the benchmarks. No Qt here.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -34,6 +35,7 @@ struct PhotoPath {
 // The codec module's reader of a format, by the name the module's file
 // information gives (or an extension names).
 enum class Reader { None, Bmp, Png, Gif, Tif, Tga, Pcx, Eps, Pcd, Dxf, Jpeg, Heif, Webp };
+inline constexpr size_t kReaderCount = static_cast<size_t>(Reader::Webp) + 1;  // Webp stays last
 [[nodiscard]] Reader ReaderFor(std::string_view format) noexcept;
 
 }  // namespace reduce

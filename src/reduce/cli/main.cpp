@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -52,8 +54,7 @@ struct Modules {
     ScaleRowsOpen_fn openScaler = nullptr;
     ScaleRowsPut_fn scaleRows = nullptr;
     ScaleRowsClose_fn closeScaler = nullptr;
-    rdpalettefiledib_fn readBmp = nullptr, readPng = nullptr, readGif = nullptr, readPcx = nullptr;
-    rdpalettefiledib_fn readHeif = nullptr, readWebp = nullptr;
+    std::array<rdpalettefiledib_fn, reduce::kReaderCount> paletteReaders{};  // by reduce::Reader; null: another type
     readfiledib_fn readTga = nullptr;
     readpagefiledib_fn readTiff = nullptr;
     wrjpgfiledib_fn writeJpeg = nullptr;
@@ -78,9 +79,6 @@ struct Modules {
         }
         texts = static_cast<const ILStringEntry*>(dlsym(codecs, "ILStringTable"));
         const bool ok = Resolve(codecs, "fileinfo", fileInfo) && Resolve(codecs, "rdjpgfiledibatleast", readJpeg) &&
-                        Resolve(codecs, "rdbmpfiledib", readBmp) && Resolve(codecs, "rdpngfiledib", readPng) &&
-                        Resolve(codecs, "rdgiffiledib", readGif) && Resolve(codecs, "rdpcxfiledib", readPcx) &&
-                        Resolve(codecs, "rdheiffiledib", readHeif) && Resolve(codecs, "rdwebpfiledib", readWebp) &&
                         Resolve(codecs, "readtgafiledib", readTga) &&
                         Resolve(codecs, "readtiffiledib", readTiff) &&
                         Resolve(codecs, "wrjpgfiledib", writeJpeg) && Resolve(processing, "ScaleDib", scale) &&
@@ -90,9 +88,35 @@ struct Modules {
                         Resolve(processing, "ScaleRowsOpen", openScaler) &&
                         Resolve(processing, "ScaleRowsPut", scaleRows) &&
                         Resolve(processing, "ScaleRowsClose", closeScaler);
-        if (!ok)
+        using reduce::Reader;
+        static constexpr std::pair<Reader, const char*> kPaletteEntries[] = {
+            {Reader::Bmp, "rdbmpfiledib"}, {Reader::Png, "rdpngfiledib"},   {Reader::Gif, "rdgiffiledib"},
+            {Reader::Pcx, "rdpcxfiledib"}, {Reader::Heif, "rdheiffiledib"}, {Reader::Webp, "rdwebpfiledib"}};
+        bool all = ok;
+        for (const auto& [reader, entry] : kPaletteEntries)
+            all = all && Resolve(codecs, entry, paletteReaders[static_cast<size_t>(reader)]);
+        if (!all)
             failure = "модули обработки изображений рядом с программой другой версии";
-        return ok;
+        return all;
+    }
+
+    // The whole picture of a photo in a 24-bit block; a JPEG at the
+    // coarsest DCT scale that keeps twice the target size.
+    int16_t Read(reduce::Reader reader, const char* name, reduce::Size size, HDIB* dib) const
+    {
+        switch (reader) {
+        case reduce::Reader::Jpeg:
+            return readJpeg(name, 2 * size.width, 2 * size.height, dib, nullptr, nullptr, 0);
+        case reduce::Reader::Tga:
+            return readTga(name, 24, 0, dib, nullptr, nullptr, 0);
+        case reduce::Reader::Tif:
+            return readTiff(name, 24, 0, 0, dib, nullptr, nullptr, 0);
+        default:
+            break;
+        }
+        // Drawings and formats the module recognises but does not read have none.
+        const rdpalettefiledib_fn read = paletteReaders[static_cast<size_t>(reader)];
+        return read ? read(name, 24, 0, dib, nullptr, nullptr, nullptr, 0) : int16_t{IL_ERR_UNSUPPORTED};
     }
 
     [[nodiscard]] std::string Text(int16_t number) const
@@ -294,38 +318,7 @@ bool Reduce(const Modules& m, const std::string& photo, std::string& output, red
             return result > 0;
         failure.clear();
     }
-    switch (reduce::ReaderFor(kind)) {
-    case reduce::Reader::Jpeg:
-        result = m.readJpeg(name, 2 * size.width, 2 * size.height, &source.dib, nullptr, nullptr, 0);
-        break;
-    case reduce::Reader::Png:
-        result = m.readPng(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
-        break;
-    case reduce::Reader::Bmp:
-        result = m.readBmp(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
-        break;
-    case reduce::Reader::Gif:
-        result = m.readGif(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
-        break;
-    case reduce::Reader::Pcx:
-        result = m.readPcx(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
-        break;
-    case reduce::Reader::Tga:
-        result = m.readTga(name, 24, 0, &source.dib, nullptr, nullptr, 0);
-        break;
-    case reduce::Reader::Tif:
-        result = m.readTiff(name, 24, 0, 0, &source.dib, nullptr, nullptr, 0);
-        break;
-    case reduce::Reader::Heif:
-        result = m.readHeif(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
-        break;
-    case reduce::Reader::Webp:
-        result = m.readWebp(name, 24, 0, &source.dib, nullptr, nullptr, nullptr, 0);
-        break;
-    default:  // drawings and formats the module recognises but does not read
-        result = IL_ERR_UNSUPPORTED;
-        break;
-    }
+    result = m.Read(reduce::ReaderFor(kind), name, size, &source.dib);
     if (result <= 0 || !source.dib) {
         failure = m.Text(result <= 0 ? result : int16_t{IL_ERR_UNKNOWN});
         return false;
