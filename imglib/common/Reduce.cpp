@@ -17,6 +17,7 @@
 
 #include "Convert.h"
 #include "Dib.h"
+#include "OwnedBlock.h"
 
 #include <array>
 #include <memory>
@@ -347,15 +348,11 @@ HDIB Reduce(HDIB dib, int bits, bool dither, ILProgress callback, void* control)
         }
     }
 
-    HDIB made = CreateDib(width, height, bits, static_cast<int>(std::max<size_t>(palette.size(), 1)));
+    OwnedBlock made(CreateDib(width, height, bits, static_cast<int>(std::max<size_t>(palette.size(), 1))));
     if (!made)
         return nullptr;
-    struct Owner {
-        HDIB dib;
-        ~Owner() { GlobalFree(dib); }
-    } owner{made};
     {
-        const DibView out(made);
+        const DibView out(made.Get());
         for (size_t i = 0; i < palette.size(); ++i)
             out.Palette()[i] = {palette[i].b, palette[i].g, palette[i].r, 0};
 
@@ -418,8 +415,7 @@ HDIB Reduce(HDIB dib, int bits, bool dither, ILProgress callback, void* control)
     }
     if (!imglib::Progress(callback, control, 100))
         return nullptr;
-    owner.dib = nullptr;
-    return made;
+    return made.Release();
 }
 
 }  // namespace

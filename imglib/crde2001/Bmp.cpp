@@ -5,6 +5,7 @@
 
 #include "DecodeBudget.h"
 #include "Dib.h"
+#include "OwnedBlock.h"
 
 #include <algorithm>
 #include <bit>
@@ -419,8 +420,7 @@ int16_t InfoBmp(const uint8_t* data, size_t size, ImageInfo& info)
 
 // Indexed pictures keep their depth and table (run-length ones unpacked);
 // 16- and 32-bit ones become 24-bit. A 32-bit picture whose header names an
-// alpha mask is laid on white; otherwise its fourth byte is ignored. On
-// truncated data the block stays in *dib with the rows never reached at 0.
+// alpha mask is laid on white; otherwise its fourth byte is ignored.
 int16_t ReadBmp(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
 {
     if (!dib)
@@ -433,9 +433,10 @@ int16_t ReadBmp(const uint8_t* data, size_t size, const Progress& progress, HDIB
     const int bits = h.bits <= 8 ? h.bits : 24;
     if (const int16_t fits = Fits(size, h, bits); fits <= 0)
         return fits;
-    if (const int16_t made = NewPicture(dib, h.width, h.height, bits); made <= 0)
+    OwnedBlock block;
+    if (const int16_t made = NewPicture(block.Receive(), h.width, h.height, bits); made <= 0)
         return made;
-    const imglib::DibView view(*dib);
+    const imglib::DibView view(block.Get());
     if (!view.Valid())
         return IL_ERR_MEMORY;
     if (h.bits <= 8)
@@ -447,6 +448,7 @@ int16_t ReadBmp(const uint8_t* data, size_t size, const Progress& progress, HDIB
         return result;
     if (!progress.Report(100))
         return IL_ERR_CANCELLED;
+    *dib = block.Release();
     return 1;
 }
 

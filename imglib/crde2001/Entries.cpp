@@ -7,6 +7,7 @@
 #include "Dib.h"
 #include "FileBytes.h"
 #include "Guard.h"
+#include "OwnedBlock.h"
 
 #include <atomic>
 #include <cerrno>
@@ -42,26 +43,21 @@ int16_t ReadFile(const char* name, Decoder decode, int bits, int dither, HDIB* o
     if (const int16_t loaded = file.Load(name); loaded <= 0)
         return loaded;
     const Progress progress{control, callback};
-    HDIB natural = nullptr;
-    const int16_t result = decode(file.Data(), file.Size(), progress, &natural);
+    OwnedBlock natural;
+    const int16_t result = decode(file.Data(), file.Size(), progress, natural.Receive());
     // The file's bytes are not needed for the depth step: not both at once.
     file.Release();
-    if (result <= 0) {
-        GlobalFree(natural);
+    if (result <= 0)
         return result;
-    }
     // Changed while it was decoded (the progress callback runs events): the
     // picture is no longer what the file holds, so it is not delivered.
-    if (!file.Unchanged()) {
-        GlobalFree(natural);
+    if (!file.Unchanged())
         return IL_ERR_OPEN;
-    }
-    HDIB wanted = imglib::ToRequestedDepth(natural, bits, dither != 0);
-    if (wanted != natural)
-        GlobalFree(natural);
+    const HDIB wanted = imglib::ToRequestedDepth(natural.Get(), bits, dither != 0);
     if (!wanted)
         return IL_ERR_MEMORY;
-    *out = wanted;
+    // The same block when it had that depth already, else a new one.
+    *out = wanted == natural.Get() ? natural.Release() : wanted;
     return 1;
 }
 

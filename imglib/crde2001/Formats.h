@@ -9,6 +9,8 @@
 // on bad data (memory exhaustion may throw std::bad_alloc, which the entry's
 // guard turns into a failure), never reads outside [data, data + size), and
 // refuses a picture that DecodedSizeAllowed() refuses before allocating it.
+// A decoder that fails, however far it got (truncated data, a cancel),
+// leaves *dib null: the block is the caller's only on success.
 // A reader's working memory besides its picture, its library's included, is
 // counted against imglib::DecodeBudget (DecodeBudget.h): past it the reading
 // fails with IL_ERR_TOO_LARGE. A picture over kAllocatedOnTrust bytes that

@@ -3,6 +3,7 @@
 
 #include "DecodeBudget.h"
 #include "Dib.h"
+#include "OwnedBlock.h"
 
 #include <gif_lib.h>
 
@@ -279,11 +280,10 @@ int16_t ReadGif(const uint8_t* data, size_t size, const Progress& progress, HDIB
     // A full 256-colour map with white added no longer fits an indexed block.
     const int dibBits = colours <= 2 ? 1 : colours <= 16 ? 4 : colours <= 256 ? 8 : 24;
 
-    std::unique_ptr<GlobalBlock, decltype(&GlobalFree)> block(
-        imglib::CreateDib(width, height, dibBits, dibBits == 24 ? 0 : colours), &GlobalFree);
+    OwnedBlock block(imglib::CreateDib(width, height, dibBits, dibBits == 24 ? 0 : colours));
     if (!block)
         return IL_ERR_MEMORY;
-    const imglib::DibView view(block.get());
+    const imglib::DibView view(block.Get());
     if (!view.Valid())
         return IL_ERR_MEMORY;
     if (dibBits != 24)
@@ -327,7 +327,7 @@ int16_t ReadGif(const uint8_t* data, size_t size, const Progress& progress, HDIB
     }
     if (!progress.Report(100))
         return IL_ERR_CANCELLED;
-    *dib = block.release();
+    *dib = block.Release();
     return 1;
 }
 

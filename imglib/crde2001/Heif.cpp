@@ -7,6 +7,7 @@
 #include "Colour.h"
 #include "DecodeBudget.h"
 #include "Dib.h"
+#include "OwnedBlock.h"
 
 #include <libheif/heif.h>
 
@@ -428,12 +429,11 @@ int16_t ReadHeif(const uint8_t* data, size_t size, const Progress& progress, HDI
         stride < imageWidth * static_cast<int>(channels))
         return IL_ERR_CORRUPT;
 
-    HDIB made = nullptr;
-    if (const int16_t created = NewPicture(&made, imageWidth, imageHeight, 24); created <= 0)
+    OwnedBlock block;
+    if (const int16_t created = NewPicture(block.Receive(), imageWidth, imageHeight, 24); created <= 0)
         return created;
-    std::unique_ptr<GlobalBlock, decltype(&GlobalFree)> block(made, &GlobalFree);
     {
-        const imglib::DibView view(block.get());
+        const imglib::DibView view(block.Get());
         if (!view.Valid())
             return IL_ERR_MEMORY;
         const bool premultiplied = alpha && heif_image_is_premultiplied_alpha(image.get()) != 0;
@@ -460,10 +460,10 @@ int16_t ReadHeif(const uint8_t* data, size_t size, const Progress& progress, HDI
     // Laid on white in the file's colours, as a viewer in that space would
     // show it; then into sRGB.
     std::vector<uint8_t> icc;
-    imglib::ConvertToSrgb(block.get(), DescribeColours(file.Handle(), image.get(), icc));
+    imglib::ConvertToSrgb(block.Get(), DescribeColours(file.Handle(), image.get(), icc));
     if (!progress.Report(100))
         return IL_ERR_CANCELLED;
-    *dib = block.release();
+    *dib = block.Release();
     return 1;
 }
 

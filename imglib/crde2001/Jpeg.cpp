@@ -12,6 +12,7 @@
 #include "Colour.h"
 #include "DecodeBudget.h"
 #include "Dib.h"
+#include "OwnedBlock.h"
 #include "globalmem.h"
 
 #include <array>
@@ -990,22 +991,19 @@ int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDI
     const std::unique_ptr<JOCTET, decltype(&std::free)> icc(d.icc, &std::free);
     if (d.locked != nullptr)
         GlobalUnlock(d.dib);
-    if (result <= 0) {
-        GlobalFree(d.dib);
+    OwnedBlock block(d.dib);
+    if (result <= 0)
         return result;
-    }
     // Grey: its table to sRGB.
     if (!d.cmyk && !colourDone && d.iccLength > 0) {
         imglib::ColourDescription colour;
         colour.icc = icc.get();
         colour.iccSize = d.iccLength;
-        imglib::ConvertToSrgb(d.dib, colour);
+        imglib::ConvertToSrgb(block.Get(), colour);
     }
-    if (!progress.Report(100)) {
-        GlobalFree(d.dib);
+    if (!progress.Report(100))
         return IL_ERR_CANCELLED;
-    }
-    *dib = d.dib;
+    *dib = block.Release();
     return 1;
 }
 

@@ -4,6 +4,7 @@
 
 #include "DecodeBudget.h"
 #include "Dib.h"
+#include "OwnedBlock.h"
 
 #include <cstring>
 #include <vector>
@@ -182,8 +183,7 @@ int16_t InfoPcx(const uint8_t* data, size_t size, ImageInfo& info)
 
 // One bit per pixel stays 1-bit; other indexed pictures become 4-bit (up to
 // 16 colours) or 8-bit, with the header's, the trailing or a grey table;
-// three planes become 24-bit. On truncated data the block stays in *dib with
-// the rows never completed at 0.
+// three planes become 24-bit.
 int16_t ReadPcx(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
 {
     if (!dib)
@@ -202,9 +202,10 @@ int16_t ReadPcx(const uint8_t* data, size_t size, const Progress& progress, HDIB
     const uint64_t stream = h.dataEnd - kHeader;
     if (!imglib::Fillable(imglib::PictureBytes(h.width, h.height, h.outBits), lines, stream / 2 + stream % 2, 63))
         return IL_ERR_CORRUPT;
-    if (const int16_t made = NewPicture(dib, h.width, h.height, h.outBits); made <= 0)
+    OwnedBlock block;
+    if (const int16_t made = NewPicture(block.Receive(), h.width, h.height, h.outBits); made <= 0)
         return made;
-    const imglib::DibView view(*dib);
+    const imglib::DibView view(block.Get());
     if (!view.Valid())
         return IL_ERR_MEMORY;
     FillTable(data, size, h, view);
@@ -238,6 +239,7 @@ int16_t ReadPcx(const uint8_t* data, size_t size, const Progress& progress, HDIB
     }
     if (!progress.Report(100))
         return IL_ERR_CANCELLED;
+    *dib = block.Release();
     return 1;
 }
 

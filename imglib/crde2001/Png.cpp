@@ -6,12 +6,12 @@
 #include "Colour.h"
 #include "DecodeBudget.h"
 #include "Dib.h"
+#include "OwnedBlock.h"
 
 #include <png.h>
 
 #include <csetjmp>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 namespace crde {
@@ -362,14 +362,12 @@ int16_t ReadPng(const uint8_t* data, size_t size, const Progress& progress, HDIB
 
     const int colours = static_cast<int>(table.size());
     const int dibBits = palette ? IndexedBits(colours) : grey ? 8 : 24;
-    std::unique_ptr<GlobalBlock, decltype(&GlobalFree)> block(
-        imglib::CreateDib(static_cast<int32_t>(width), static_cast<int32_t>(height), dibBits,
-                          dibBits == 24 ? 0 : colours),
-        &GlobalFree);
+    OwnedBlock block(imglib::CreateDib(static_cast<int32_t>(width), static_cast<int32_t>(height), dibBits,
+                                       dibBits == 24 ? 0 : colours));
     if (!block)
         return IL_ERR_MEMORY;
     {
-        const imglib::DibView view(block.get());
+        const imglib::DibView view(block.Get());
         if (!view.Valid())
             return IL_ERR_MEMORY;
         if (colours > 0)
@@ -405,10 +403,10 @@ int16_t ReadPng(const uint8_t* data, size_t size, const Progress& progress, HDIB
                            channels, dibBits, colours);
         }
     }
-    imglib::ConvertToSrgb(block.get(), reader.Colour());
+    imglib::ConvertToSrgb(block.Get(), reader.Colour());
     if (!progress.Report(100))
         return IL_ERR_CANCELLED;
-    *dib = block.release();
+    *dib = block.Release();
     return 1;
 }
 

@@ -5,6 +5,7 @@
 
 #include "DecodeBudget.h"
 #include "Dib.h"
+#include "OwnedBlock.h"
 
 #include <cstring>
 
@@ -227,8 +228,7 @@ int16_t InfoTga(const uint8_t* data, size_t size, ImageInfo& info)
 
 // Colour-mapped pictures become 8-bit with the map as table, grey ones 8-bit
 // with a grey table, the rest 24-bit; 32-bit pixels are laid on white when the
-// descriptor gives them alpha bits. On truncated data the block stays in
-// *dib with the pixels never reached at 0.
+// descriptor gives them alpha bits.
 int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
 {
     if (!dib)
@@ -250,9 +250,10 @@ int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB
     if (!(h.rle ? imglib::Fillable(picture, pixels, input / (1 + bytes), 128)
                 : imglib::Fillable(picture, pixels, input / bytes, 1)))
         return IL_ERR_CORRUPT;
-    if (const int16_t made = NewPicture(dib, h.width, h.height, indexed ? 8 : 24); made <= 0)
+    OwnedBlock block;
+    if (const int16_t made = NewPicture(block.Receive(), h.width, h.height, indexed ? 8 : 24); made <= 0)
         return made;
-    const imglib::DibView view(*dib);
+    const imglib::DibView view(block.Get());
     if (!view.Valid())
         return IL_ERR_MEMORY;
     if (indexed)
@@ -287,6 +288,7 @@ int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB
     }
     if (!progress.Report(100))
         return IL_ERR_CANCELLED;
+    *dib = block.Release();
     return 1;
 }
 

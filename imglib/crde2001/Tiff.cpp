@@ -6,6 +6,7 @@
 
 #include "DecodeBudget.h"
 #include "Dib.h"
+#include "OwnedBlock.h"
 
 #include <tiffio.h>
 
@@ -314,11 +315,10 @@ int16_t ReadTiff(const uint8_t* data, size_t size, int page, const Progress& pro
     const bool bottomUp = orientation == ORIENTATION_BOTRIGHT || orientation == ORIENTATION_BOTLEFT ||
                           orientation == ORIENTATION_RIGHTBOT || orientation == ORIENTATION_LEFTBOT;
 
-    std::unique_ptr<GlobalBlock, decltype(&GlobalFree)> block(
-        imglib::CreateDib(static_cast<int32_t>(width), static_cast<int32_t>(height), 24), &GlobalFree);
+    OwnedBlock block(imglib::CreateDib(static_cast<int32_t>(width), static_cast<int32_t>(height), 24));
     if (!block)
         return IL_ERR_MEMORY;
-    const imglib::DibView view(block.get());
+    const imglib::DibView view(block.Get());
     if (!view.Valid())
         return IL_ERR_MEMORY;
     std::vector<uint32_t> raster(static_cast<size_t>(width) * band);
@@ -350,11 +350,11 @@ int16_t ReadTiff(const uint8_t* data, size_t size, int page, const Progress& pro
         imglib::ColourDescription colour;
         colour.icc = static_cast<const uint8_t*>(icc);
         colour.iccSize = iccSize;
-        imglib::ConvertToSrgb(block.get(), colour);
+        imglib::ConvertToSrgb(block.Get(), colour);
     }
     if (!progress.Report(100))
         return IL_ERR_CANCELLED;
-    *dib = block.release();
+    *dib = block.Release();
     return 1;
 }
 

@@ -6,6 +6,7 @@
 #include "Colour.h"
 #include "DecodeBudget.h"
 #include "Dib.h"
+#include "OwnedBlock.h"
 
 #include <webp/decode.h>
 #include <webp/demux.h>
@@ -227,23 +228,22 @@ int16_t ReadWebp(const uint8_t* data, size_t size, const Progress& progress, HDI
     imglib::DecodeBudget budget;
     if (!budget.Take(icc.size()))
         return IL_ERR_TOO_LARGE;
-    HDIB made = nullptr;
-    if (const int16_t created = NewPicture(&made, width, height, 24); created <= 0)
+    OwnedBlock block;
+    if (const int16_t created = NewPicture(block.Receive(), width, height, 24); created <= 0)
         return created;
-    std::unique_ptr<GlobalBlock, decltype(&GlobalFree)> block(made, &GlobalFree);
     const int16_t result = features.has_animation
-                               ? ReadFirstFrame(webp, features, progress, budget, block.get())
-                               : ReadStill(data, size, features, progress, budget, block.get());
+                               ? ReadFirstFrame(webp, features, progress, budget, block.Get())
+                               : ReadStill(data, size, features, progress, budget, block.Get());
     if (result <= 0)
         return result;
 
     imglib::ColourDescription description;
     description.icc = icc.data();
     description.iccSize = icc.size();
-    imglib::ConvertToSrgb(block.get(), description);
+    imglib::ConvertToSrgb(block.Get(), description);
     if (!progress.Report(100))
         return IL_ERR_CANCELLED;
-    *dib = block.release();
+    *dib = block.Release();
     return 1;
 }
 

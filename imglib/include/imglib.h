@@ -15,7 +15,8 @@
  * Results: CRDE2001 codec entries return a 16-bit number, > 0 for success,
  * otherwise one of the IL_ERR_* numbers below; the text of a number is in the
  * module's string table (ILStringTable, keyed by the number as an unsigned
- * 16-bit identifier). Entries that return a block return null on failure.
+ * 16-bit identifier). Entries that return a block return null on failure,
+ * and a reader entry that fails, however far it got, leaves *dib null.
  *
  * Exceptions: a module catches everything inside its entries. When it caught
  * one, the entry fails (0 or null) and ILTakeException() of that module

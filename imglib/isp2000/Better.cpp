@@ -18,7 +18,7 @@
 
 #include "Dib.h"
 #include "Guard.h"
-#include "OwnedDib.h"
+#include "OwnedBlock.h"
 #include "Parallel.h"
 #include "Sharpen.h"
 
@@ -118,7 +118,7 @@ HDIB Sharpen(HDIB dib, int32_t amount, Area area, void* control, ILProgress call
     if (!in.Valid() || in.Header().biCompression != 0 || in.Bits() != 24)
         return nullptr;
     const size_t size = GlobalSize(dib);
-    OwnedDib made(GlobalAlloc(GMEM_MOVEABLE, size));
+    OwnedBlock made(GlobalAlloc(GMEM_MOVEABLE, size));
     if (!made.Get())
         return nullptr;
     std::memcpy(GlobalLock(made.Get()), &in.Header(), size);

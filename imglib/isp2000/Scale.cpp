@@ -32,7 +32,7 @@
 
 #include "Dib.h"
 #include "Guard.h"
-#include "OwnedDib.h"
+#include "OwnedBlock.h"
 #include "Parallel.h"
 #include "Sharpen.h"
 
@@ -344,7 +344,7 @@ HDIB Scale(HDIB dib, int32_t width, int32_t height)
     if (!source.Valid() || source.Header().biCompression != 0 ||
         (source.Bits() != 24 && source.Bits() != 32))
         return nullptr;
-    OwnedDib made(imglib::CreateDib(width, height, source.Bits()));
+    OwnedBlock made(imglib::CreateDib(width, height, source.Bits()));
     if (!made.Get())
         return nullptr;
     if (width == source.Width() && height == source.Height()) {
@@ -560,7 +560,7 @@ private:
     const int32_t m_sourceWidth, m_sourceHeight, m_width, m_height, m_amount;
     const ILRowSink m_sink;
     void* const m_data;
-    OwnedDib m_scaledDib, m_sharpDib;
+    OwnedBlock m_scaledDib, m_sharpDib;
     std::unique_ptr<DibView> m_scaled, m_sharp;
     bool m_copy = false;
     bool m_failed = false;

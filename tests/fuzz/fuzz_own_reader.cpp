@@ -1,6 +1,6 @@
 // Arbitrary bytes through one of our own readers (FUZZ_FORMAT: Bmp, Tga or
-// Pcx): its information, then a decode whose block, when it reports success,
-// must be a sound one.
+// Pcx): its information, then a decode that gives a block only on success,
+// and a sound one.
 #include "Dib.h"
 #include "Formats.h"
 
@@ -30,6 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     HDIB dib = nullptr;
     const int16_t result = FUZZ_READ(data, size, crde::Progress{nullptr, KeepGoing}, &dib);
+    if ((result > 0) != (dib != nullptr))
+        std::abort();
     if (result > 0) {
         const imglib::DibView view(dib);
         if (described <= 0 || !view.Valid() || view.Width() != info.width || view.Height() != info.height)

@@ -4,7 +4,7 @@
 // carries, alpha on white, an animation's first frame, photos in tiles, and
 // damaged files refused; and through the program's picture control, which
 // picks the reader.
-#include "DibBlock.h"
+#include "OwnedBlock.h"
 #include "Dib.h"
 #include "Formats.h"
 #include "ImagingModules.h"
@@ -36,7 +36,6 @@ using Bytes = std::vector<uint8_t>;
 // 1365 × 1074: paint brushes in saturated colours.
 const QString kPhoto = QStringLiteral(SNIMKOREZ_PHOTOS "/Picture_1A_by_freespace.jpg");
 
-using testfiles::Block;
 
 // A 24-bit block as red, green, blue rows.
 QImage ImageOf(HDIB dib)
@@ -608,12 +607,12 @@ private Q_SLOTS:
         QCOMPARE(figures.bits, alpha ? 32 : 24);
         QCOMPARE(figures.pages, 1);
 
-        Block block;
+        OwnedBlock block;
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(ReadEntry(format, path, &block.dib) > 0);
+        QVERIFY(ReadEntry(format, path, block.Receive()) > 0);
         const qint64 elapsed = timer.elapsed();
-        const QImage read = ImageOf(block.dib);
+        const QImage read = ImageOf(block.Get());
         QCOMPARE(read.size(), m_photo.size());
         const auto opaque = [](int x, int y) { return !kClearCorner.adjusted(-8, -8, 8, 8).contains(x, y); };
         const double difference = MeanDeltaE(read, m_photo, alpha ? std::function<bool(int, int)>(opaque) : nullptr);
@@ -649,12 +648,12 @@ private Q_SLOTS:
         QCOMPARE(figures.bits, kind == QLatin1String("alpha") ? 32 : 24);
         QCOMPARE(figures.pages, 1);
 
-        Block block;
+        OwnedBlock block;
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(ReadEntry(QStringLiteral("WEBP"), path, &block.dib) > 0);
+        QVERIFY(ReadEntry(QStringLiteral("WEBP"), path, block.Receive()) > 0);
         qInfo("WebP %s: read in %lld ms", qPrintable(kind), timer.elapsed());
-        const QImage read = ImageOf(block.dib);
+        const QImage read = ImageOf(block.Get());
         QCOMPARE(read.size(), m_photo.size());
         if (kind == QLatin1String("lossy")) {
             const double difference = MeanDeltaE(read, expected);
@@ -717,9 +716,9 @@ private Q_SLOTS:
         const Figures figures = FileInfo(path);
         QCOMPARE(figures.format, QStringLiteral("HEIF"));
         QCOMPARE(QSize(figures.width, figures.height), QSize(128, 64));
-        Block block;
-        QVERIFY(ReadEntry(QStringLiteral("HEIF"), path, &block.dib) > 0);
-        const QImage read = ImageOf(block.dib);
+        OwnedBlock block;
+        QVERIFY(ReadEntry(QStringLiteral("HEIF"), path, block.Receive()) > 0);
+        const QImage read = ImageOf(block.Get());
         QCOMPARE(read.size(), QSize(128, 64));
         const QColor left = read.pixelColor(32, 32);
         const QColor right = read.pixelColor(96, 32);
@@ -729,9 +728,9 @@ private Q_SLOTS:
         // Within libheif's own limit of a side, three quarters of a
         // gigabyte of planes for a file of a few kilobytes.
         QVERIFY(Save(path, GridHeic(QColor(200, 30, 30), QColor(30, 30, 200), QSize(16000, 16000))));
-        Block refused;
-        QCOMPARE(ReadEntry(QStringLiteral("HEIF"), path, &refused.dib), int16_t{IL_ERR_CORRUPT});
-        QVERIFY(!refused.dib);
+        OwnedBlock refused;
+        QCOMPARE(ReadEntry(QStringLiteral("HEIF"), path, refused.Receive()), int16_t{IL_ERR_CORRUPT});
+        QVERIFY(!refused);
     }
 
     // Cut short, scrambled, or stopped by the caller: a failure and no
@@ -757,17 +756,17 @@ private Q_SLOTS:
         const auto bytes = [](const QByteArray& data) { return Bytes(data.begin(), data.end()); };
         const QString path = m_dir.filePath(QStringLiteral("damaged-") + name);
 
-        Block stopped;
-        QCOMPARE(ReadEntry(format, source.fileName(), &stopped.dib, StopAtOnce), int16_t{IL_ERR_CANCELLED});
-        QVERIFY(!stopped.dib);
+        OwnedBlock stopped;
+        QCOMPARE(ReadEntry(format, source.fileName(), stopped.Receive(), StopAtOnce), int16_t{IL_ERR_CANCELLED});
+        QVERIFY(!stopped);
 
         for (const qsizetype length : {qsizetype{40}, whole.size() / 2, whole.size() - 1}) {
             QVERIFY(Save(path, bytes(whole.left(length))));
-            Block block;
-            const int16_t result = ReadEntry(format, path, &block.dib);
+            OwnedBlock block;
+            const int16_t result = ReadEntry(format, path, block.Receive());
             QVERIFY2(result == IL_ERR_CORRUPT || result == IL_ERR_FORMAT,
                      qPrintable(QStringLiteral("%1 bytes: %2").arg(length).arg(result)));
-            QVERIFY(!block.dib);
+            QVERIFY(!block);
         }
         // The coded picture overwritten past its headers.
         QByteArray scrambled = whole;
@@ -777,9 +776,9 @@ private Q_SLOTS:
             scrambled[i] = static_cast<char>(state >> 24);
         }
         QVERIFY(Save(path, bytes(scrambled)));
-        Block block;
-        const int16_t result = ReadEntry(format, path, &block.dib);
-        QCOMPARE(result > 0, block.dib != nullptr);
+        OwnedBlock block;
+        const int16_t result = ReadEntry(format, path, block.Receive());
+        QCOMPARE(result > 0, block.Get() != nullptr);
     }
 
 private:

@@ -3,6 +3,7 @@
 // files that an independent decoder (Qt's) reads back.
 #include "Dib.h"
 #include "Formats.h"
+#include "OwnedBlock.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -469,10 +470,10 @@ void JpegTest::readsGrey()
     QCOMPARE(fileinfo(name.constData(), nullptr, &width, &height, &bits, nullptr, nullptr, nullptr, 0), int16_t(1));
     QCOMPARE(bits, int16_t(8));
 
-    HDIB dib = nullptr;
-    QCOMPARE(rdjpgfiledib(name.constData(), 8, 1, 0, &dib, nullptr, nullptr, nullptr, 0), int16_t(1));
+    OwnedBlock dib;
+    QCOMPARE(rdjpgfiledib(name.constData(), 8, 1, 0, dib.Receive(), nullptr, nullptr, nullptr, 0), int16_t(1));
     {
-        const imglib::DibView view(dib);
+        const imglib::DibView view(dib.Get());
         QVERIFY(view.Valid());
         QCOMPARE(view.Bits(), 8);
         QCOMPARE(view.Colours(), 256);
@@ -481,8 +482,7 @@ void JpegTest::readsGrey()
             QVERIFY(q.red == i && q.green == i && q.blue == i);
         }
     }
-    const QImage image = toImage(dib);
-    GlobalFree(dib);
+    const QImage image = toImage(dib.Get());
     const QImage grey(dataFile("grey-reference.png"));
     const double mean = meanDifference(image, grey);
     QVERIFY2(mean <= kMeanTolerance, qPrintable(QString::number(mean)));
@@ -506,22 +506,21 @@ void JpegTest::turnsEveryOrientation()
     QCOMPARE(crde::WriteJpeg(source, 100, 1, grey, {}, out), int16_t(1));
     GlobalFree(source);
     const QByteArray jpeg = QByteArray::fromStdString(out);
-    HDIB dib = nullptr;
-    QCOMPARE(crde::ReadJpeg(reinterpret_cast<const uint8_t*>(jpeg.constData()), size_t(jpeg.size()), {}, &dib),
+    OwnedBlock dib;
+    QCOMPARE(crde::ReadJpeg(reinterpret_cast<const uint8_t*>(jpeg.constData()), size_t(jpeg.size()), {}, dib.Receive()),
              int16_t(1));
-    const QImage stored = toImage(dib);
-    GlobalFree(dib);
+    const QImage stored = toImage(dib.Get());
     QVERIFY(meanDifference(stored, QImage::fromData(jpeg, "JPEG")) <= kMeanTolerance);
     for (int n = 1; n <= 8; ++n) {
         const QByteArray tagged = withExif(jpeg, orientationExif(n));
-        QCOMPARE(crde::ReadJpeg(reinterpret_cast<const uint8_t*>(tagged.constData()), size_t(tagged.size()), {}, &dib),
+        QCOMPARE(crde::ReadJpeg(reinterpret_cast<const uint8_t*>(tagged.constData()), size_t(tagged.size()), {},
+                                dib.Receive()),
                  int16_t(1));
         {
-            const imglib::DibView view(dib);
+            const imglib::DibView view(dib.Get());
             QCOMPARE(view.Bits(), grey ? 8 : 24);
         }
-        const QImage shown = toImage(dib);
-        GlobalFree(dib);
+        const QImage shown = toImage(dib.Get());
         QVERIFY2(shown == shownFor(stored, n), qPrintable(QString("orientation %1").arg(n)));
     }
 }
@@ -615,15 +614,12 @@ void JpegTest::readsReducedWhenAsked()
     QVERIFY(writeAll(path, progressive));
     const std::pair<QString, QSize> files[] = {{path, {51, 31}}, {dataFile("grey.jpg"), {6, 4}}};
     for (const auto& [file, size] : files) {
-        HDIB dib = nullptr;
-        QCOMPARE(rdjpgfiledibatleast(file.toLocal8Bit().constData(), 6, 4, &dib, nullptr, nullptr, 0),
+        OwnedBlock dib;
+        QCOMPARE(rdjpgfiledibatleast(file.toLocal8Bit().constData(), 6, 4, dib.Receive(), nullptr, nullptr, 0),
                  int16_t(1));
-        {
-            const imglib::DibView view(dib);
-            QCOMPARE(view.Bits(), 24);
-            QCOMPARE(QSize(view.Width(), view.Height()), size);
-        }
-        GlobalFree(dib);
+        const imglib::DibView view(dib.Get());
+        QCOMPARE(view.Bits(), 24);
+        QCOMPARE(QSize(view.Width(), view.Height()), size);
     }
     HDIB dib = reinterpret_cast<HDIB>(&dir);
     QCOMPARE(rdjpgfiledibatleast(dir.filePath("missing.jpg").toLocal8Bit().constData(), 6, 4, &dib, nullptr,
@@ -916,21 +912,19 @@ void JpegTest::streamsRowsBothWays()
         int width, height;
     } cases[] = {{baseline, 101, 61}, {baseline, 0, 0}, {withExif(baseline, orientationExif(2)), 52, 31}};
     for (const auto& c : cases) {
-        HDIB dib = nullptr;
-        QCOMPARE(crde::ReadJpeg(reinterpret_cast<const uint8_t*>(c.jpeg.constData()), size_t(c.jpeg.size()), {}, &dib,
-                                c.width, c.height),
+        OwnedBlock dib;
+        QCOMPARE(crde::ReadJpeg(reinterpret_cast<const uint8_t*>(c.jpeg.constData()), size_t(c.jpeg.size()), {},
+                                dib.Receive(), c.width, c.height),
                  int16_t(1));
-        auto view = std::make_unique<imglib::DibView>(dib);
+        const imglib::DibView view(dib.Get());
         Rows got;
         QCOMPARE(crde::ReadJpegRows(reinterpret_cast<const uint8_t*>(c.jpeg.constData()), size_t(c.jpeg.size()), {},
                                     c.width, c.height, Rows::Take, &got),
                  int16_t(1));
-        QCOMPARE(got.size, QSize(view->Width(), view->Height()));
-        QCOMPARE(int(got.rows.size()), view->Height());
-        for (int y = 0; y < view->Height(); ++y)
-            QVERIFY(got.rows[size_t(y)] == QByteArray(reinterpret_cast<const char*>(view->Row(y)), view->Width() * 3));
-        view.reset();
-        GlobalFree(dib);
+        QCOMPARE(got.size, QSize(view.Width(), view.Height()));
+        QCOMPARE(int(got.rows.size()), view.Height());
+        for (int y = 0; y < view.Height(); ++y)
+            QVERIFY(got.rows[size_t(y)] == QByteArray(reinterpret_cast<const char*>(view.Row(y)), view.Width() * 3));
     }
 
     const auto stream = [&](const QByteArray& jpeg, Rows& got, const crde::Progress& progress = {}) {

@@ -6,6 +6,7 @@
 #include "Convert.h"
 #include "Dib.h"
 #include "Formats.h"
+#include "OwnedBlock.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -397,17 +398,18 @@ void RasterTest::hostileFilesStayWithinMemory()
         raw += qsizetype{(side - p[1] + p[3] - 1) / p[3]} * (1 + 3 * ((side - p[0] + p[2] - 1) / p[2]));
     const QByteArray png = ZeroPng(side, side, true, raw);
     const long start = PeakMiB();
-    HDIB dib = nullptr;
-    QCOMPARE(crde::ReadPng(reinterpret_cast<const uint8_t*>(png.constData()), static_cast<size_t>(png.size()), {}, &dib),
+    OwnedBlock dib;
+    QCOMPARE(crde::ReadPng(reinterpret_cast<const uint8_t*>(png.constData()), static_cast<size_t>(png.size()), {},
+                           dib.Receive()),
              int16_t{1});
     const long grown = PeakMiB() - start;
     {
-        const imglib::DibView view(dib);
+        const imglib::DibView view(dib.Get());
         QVERIFY(view.Valid() && view.Bits() == 24 && view.Width() == int(side));
         const uint8_t* last = view.Row(side - 1);
         QVERIFY(std::all_of(last, last + 3 * side, [](uint8_t b) { return b == 0; }));
     }
-    GlobalFree(dib);
+    dib.Reset();
     // The sanitizer's allocator keeps freed blocks and shadows used ones, so
     // a difference this fine is only measured in the regular build.
     if (!kSanitized)
@@ -478,13 +480,13 @@ void RasterTest::entriesDeliverTheAskedDepth()
     QFETCH(int, dither);
     QFETCH(int, bits);
     const QByteArray name = QFile::encodeName(DataPath(file));
-    HDIB dib = nullptr;
+    OwnedBlock dib;
     QCOMPARE(rdpngfiledib(name.constData(), static_cast<int16_t>(asked), static_cast<int16_t>(dither),
-                          &dib, nullptr, nullptr, nullptr, 0),
+                          dib.Receive(), nullptr, nullptr, nullptr, 0),
              int16_t{1});
-    HDIB wide = imglib::ExpandTo24(dib);
+    const OwnedBlock wide(imglib::ExpandTo24(dib.Get()));
     {
-        const imglib::DibView view(dib);
+        const imglib::DibView view(dib.Get());
         QVERIFY(view.Valid());
         QCOMPARE(view.Bits(), bits);
         if (bits <= 8)
@@ -495,7 +497,7 @@ void RasterTest::entriesDeliverTheAskedDepth()
     QVERIFY(wide);
     // Back at 24 bits, the picture still resembles the file's.
     {
-        const imglib::DibView view(wide);
+        const imglib::DibView view(wide.Get());
         const Rgb reference = ReadPpm(DataPath(file.left(file.size() - 4) + QStringLiteral(".ppm")));
         QCOMPARE(reference.width, view.Width());
         int64_t difference = 0;
@@ -512,8 +514,6 @@ void RasterTest::entriesDeliverTheAskedDepth()
         if (bits >= 8 && file.contains(QLatin1String("palette")))
             QCOMPARE(mean, 0.0);
     }
-    GlobalFree(wide);
-    GlobalFree(dib);
 }
 
 void RasterTest::decodesLikeReference_data()
@@ -596,16 +596,15 @@ void RasterTest::decodesLikeReference()
     QCOMPARE(int(info.pages), pages);
     QCOMPARE(QString::fromStdString(info.compression), compression);
 
-    HDIB dib = nullptr;
-    QVERIFY(Decode(data, format, page, crde::Progress{}, &dib) > 0);
+    OwnedBlock dib;
+    QVERIFY(Decode(data, format, page, crde::Progress{}, dib.Receive()) > 0);
     QVERIFY(dib);
     {
-        const imglib::DibView view(dib);
+        const imglib::DibView view(dib.Get());
         QVERIFY(view.Valid());
         QCOMPARE(view.Bits(), naturalBits);
     }
-    const QString difference = FirstDifference(BlockPixels(dib), reference);
-    GlobalFree(dib);
+    const QString difference = FirstDifference(BlockPixels(dib.Get()), reference);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 
     // fileinfo tells the same of the first page, by content.
@@ -634,24 +633,23 @@ void RasterTest::entriesGive24Bits()
     QFETCH(QString, expected);
 
     const QByteArray name = QFile::encodeName(DataPath(file));
-    HDIB dib = nullptr;
+    OwnedBlock dib;
     int16_t result = 0;
     if (format == QLatin1String("PNG"))
-        result = rdpngfiledib(name.constData(), 24, 0, &dib, nullptr, nullptr, nullptr, 0);
+        result = rdpngfiledib(name.constData(), 24, 0, dib.Receive(), nullptr, nullptr, nullptr, 0);
     else if (format == QLatin1String("GIF"))
-        result = rdgiffiledib(name.constData(), 24, 0, &dib, nullptr, nullptr, nullptr, 0);
+        result = rdgiffiledib(name.constData(), 24, 0, dib.Receive(), nullptr, nullptr, nullptr, 0);
     else
-        result = readtiffiledib(name.constData(), 24, 0, static_cast<int16_t>(page), &dib, nullptr,
+        result = readtiffiledib(name.constData(), 24, 0, static_cast<int16_t>(page), dib.Receive(), nullptr,
                                 nullptr, 0);
     QVERIFY(result > 0);
     QVERIFY(dib);
     {
-        const imglib::DibView view(dib);
+        const imglib::DibView view(dib.Get());
         QVERIFY(view.Valid());
         QCOMPARE(view.Bits(), 24);
     }
-    const QString difference = FirstDifference(BlockPixels(dib), ReadPpm(DataPath(expected)));
-    GlobalFree(dib);
+    const QString difference = FirstDifference(BlockPixels(dib.Get()), ReadPpm(DataPath(expected)));
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
 }
 

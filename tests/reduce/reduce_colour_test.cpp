@@ -3,6 +3,7 @@
 // its sRGB original; sRGB-tagged photos skip the conversion and come out
 // byte for byte as untagged ones; a CMYK JPEG goes through its profile.
 #include "Colour.h"
+#include "OwnedBlock.h"
 #include "imaging/ILDibCls.h"
 #include "imaging/ModuleLoader.h"
 #include "imaging/TBitmap.h"
@@ -284,12 +285,10 @@ private Q_SLOTS:
         QVERIFY(imaging::LoadModule(codecs, QStringLiteral("CRDE2001.so"), folder));
         const auto read = reinterpret_cast<rdjpgfiledib_fn>(imaging::ResolveSymbol(codecs, "rdjpgfiledib"));
         QVERIFY(read);
-        HDIB dib = nullptr;
-        QVERIFY(read(QFile::encodeName(name).constData(), 24, 0, 0, &dib, nullptr, nullptr, nullptr, 0) > 0);
+        OwnedBlock dib;
+        QVERIFY(read(QFile::encodeName(name).constData(), 24, 0, 0, dib.Receive(), nullptr, nullptr, nullptr, 0) > 0);
         imaging::TBitmap bitmap;
-        const bool converted = imaging::DibToBitmap(dib, bitmap);
-        GlobalFree(dib);
-        QVERIFY(converted);
+        QVERIFY(imaging::DibToBitmap(dib.Get(), bitmap));
         const QImage got = bitmap.Handle();
         QCOMPARE(got.size(), expected.size());
         const Difference d = Compare(expected, got);

@@ -10,7 +10,7 @@
 // different pictures differ by their quantisation noise as well (0.987 on
 // the most textured photos here), which says nothing about the decoding. The
 // written files' own scores must agree within 0.004.
-#include "DibBlock.h"
+#include "OwnedBlock.h"
 #include "ImagingModules.h"
 #include "Ssim.h"
 #include "reduce/ResizeImage_Block.h"
@@ -58,7 +58,6 @@ QMap<QString, qint64> ImageMagickBytes()
     return bytes;
 }
 
-using testfiles::Block;
 
 // The luma of the sharpened picture snimkorez-reduce encodes (reduced DCT
 // decoding) or the photo command encodes (full decoding), straight from the
@@ -79,16 +78,16 @@ quality::Grey SharpenedLuma(const QString& photo, bool reducedDct)
     const QByteArray name = QFile::encodeName(photo);
     const QSize photoSize = QImageReader(photo).size();
     const reduce::Size size = reduce::ReduceSize(photoSize.width(), photoSize.height(), 728, 640);
-    Block decoded, scaled, sharp;
-    const int16_t read = reducedDct ? reduced(name.constData(), 2 * size.width, 2 * size.height, &decoded.dib,
+    OwnedBlock decoded;
+    const int16_t read = reducedDct ? reduced(name.constData(), 2 * size.width, 2 * size.height, decoded.Receive(),
                                               nullptr, nullptr, 0)
-                                    : whole(name.constData(), 24, 1, 0, &decoded.dib, nullptr, nullptr, nullptr, 0);
+                                    : whole(name.constData(), 24, 1, 0, decoded.Receive(), nullptr, nullptr, nullptr, 0);
     if (read <= 0)
         return {};
-    scaled.dib = scale(decoded.dib, size.width, size.height);
-    sharp.dib = sharpen(scaled.dib, 2, 0, 0, size.width, size.height, nullptr, nullptr);
+    const OwnedBlock scaled(scale(decoded.Get(), size.width, size.height));
+    const OwnedBlock sharp(sharpen(scaled.Get(), 2, 0, 0, size.width, size.height, nullptr, nullptr));
     imaging::TBitmap bitmap;
-    if (!sharp.dib || !imaging::DibToBitmap(sharp.dib, bitmap))
+    if (!sharp || !imaging::DibToBitmap(sharp.Get(), bitmap))
         return {};
     return FromImage(bitmap.Handle());
 }
