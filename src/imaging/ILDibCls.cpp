@@ -6,6 +6,7 @@
 #include "ILTDib.h"
 #include "MessageHandler.h"
 #include "ModuleLoader.h"
+#include "OwnedBlock.h"
 
 #include <QPainter>
 #include <QtEndian>
@@ -38,18 +39,6 @@ public:
 private:
     HGLOBAL m_block;
     void* m_data;
-};
-
-// Frees a block when the scope ends.
-class BlockRelease {
-public:
-    explicit BlockRelease(HGLOBAL block) : m_block(block) {}
-    ~BlockRelease() { FreeDib(m_block); }
-    BlockRelease(const BlockRelease&) = delete;
-    BlockRelease& operator=(const BlockRelease&) = delete;
-
-private:
-    HGLOBAL m_block;
 };
 
 // The depth field of a block; 0 when it cannot hold a header.
@@ -333,7 +322,7 @@ HGLOBAL BitmapToDib(const QImage& bitmap, const QList<QRgb>* palette)
     dib.SetOwnsBlock(false);
     HGLOBAL block = dib.Handle();
     if (depth == 16 || depth == 32) {
-        const BlockRelease release(block);
+        const OwnedBlock release(block);
         return depth == 16 ? DLL96V1::DIB16To24(block) : DLL96V1::DIB32To24(block);
     }
     return block;
@@ -384,7 +373,7 @@ bool DibToBitmap(HGLOBAL dib, int depth, int dither, ILProgress callback, void* 
     wrapper.Attach(lock.Data());
     if (wrapper.Compression() == kBiRle8 || wrapper.Compression() == kBiRle4) {
         HGLOBAL unpacked = DLL96V1::DibtoDdb(dib);
-        const BlockRelease release(unpacked);
+        const OwnedBlock release(unpacked);
         const BlockLock unpackedLock(unpacked);
         ILTDib source;
         source.SetOwnsBlock(false);
@@ -405,7 +394,7 @@ bool DibToBitmap(HGLOBAL dib, int depth, int dither, ILProgress callback, void* 
             return false;
         }
     }
-    const BlockRelease release(converted);
+    const OwnedBlock release(converted);
     if (!converted)
         return Deliver(wrapper, dib, bitmap);
     const BlockLock convertedLock(converted);
@@ -507,13 +496,13 @@ HGLOBAL ResizeDib(HGLOBAL dib, int width, int height, int depth)
         if (have >= 24)
             return DllSP96::ScaleDib(dib, width, height);
         HGLOBAL wide = IncreaseDepth(dib, 24);
-        const BlockRelease releaseWide(wide);
+        const OwnedBlock releaseWide(wide);
         if (!wide)
             return nullptr;
         HGLOBAL scaled = DllSP96::ScaleDib(wide, width, height);
         if (static_cast<uint8_t>(depth) == 24)
             return scaled;
-        const BlockRelease releaseScaled(scaled);
+        const OwnedBlock releaseScaled(scaled);
         return ReduceDepth(scaled, have == 1 ? 4 : have, 0, nullptr, nullptr);
     } catch (const std::exception&) {
         ShowMessage(QString::fromLatin1(kTrapMessage));

@@ -11,6 +11,8 @@
 #include "imaging/ILTDib.h"
 #include "reduce/Recipe.h"
 
+#include "OwnedBlock.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -98,19 +100,14 @@ int BlockDepthFor(int16_t bits)
     }
 }
 
-struct DibRelease {
-    HDIB& dib;
-    ~DibRelease() { imaging::FreeDib(dib); }
-};
-
 // One reader front end: the file into a block, the block into `bitmap` at
 // the depth asked. False when the reader or the conversion failed.
 bool ReadInto(Reader reader, const QString& name, int16_t bits, int16_t dither, int16_t page,
               int16_t pcdMode, TPMultiImage* control, TBitmap& bitmap)
 {
     const ILProgress callback = &TPMultiImage::ProgressCallback;
-    HDIB dib = nullptr;
-    const DibRelease release{dib};
+    OwnedBlock block;
+    HDIB& dib = *block.Receive();  // the reader fills it in place
     bool ok = false;
     switch (reader) {
     case Reader::Bmp:

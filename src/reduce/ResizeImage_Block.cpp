@@ -5,6 +5,8 @@
 #include "imaging/ILDibCls.h"
 #include "imaging/TBitmap.h"
 
+#include "OwnedBlock.h"
+
 #include <QCoreApplication>
 
 #include <memory>
@@ -15,31 +17,6 @@ namespace {
 
 // Requested depth of both blocks.
 constexpr int kBlockDepth = 24;
-
-// A packed block released when its stage is over, or when an error ends the
-// call first.
-class Block {
-public:
-    Block() = default;
-    ~Block() { Release(); }
-    Block(const Block&) = delete;
-    Block& operator=(const Block&) = delete;
-
-    [[nodiscard]] HGLOBAL& Handle() noexcept { return m_handle; }
-    void Reset(HGLOBAL handle) noexcept
-    {
-        Release();
-        m_handle = handle;
-    }
-    void Release() noexcept
-    {
-        imaging::FreeDib(m_handle);
-        m_handle = nullptr;
-    }
-
-private:
-    HGLOBAL m_handle = nullptr;
-};
 
 }  // namespace
 
@@ -56,22 +33,22 @@ void ResizeImage_Block([[maybe_unused]] QWidget* owner, preview::TPMultiImage& s
     const imaging::TBitmap& picture = source.Picture().Bitmap();
     const Size size = ReduceSize(picture.Width(), picture.Height(), target, threshold);
 
-    Block sourceBlock;
+    // Each block is released when its stage is over, or when an error ends
+    // the call first.
+    OwnedBlock sourceBlock;
     // An empty picture raises "Input image is empty" here.
-    imaging::BitmapToDib(picture, kBlockDepth, 0, nullptr, nullptr, sourceBlock.Handle());
+    imaging::BitmapToDib(picture, kBlockDepth, 0, nullptr, nullptr, *sourceBlock.Receive());
     QCoreApplication::processEvents();
 
     // A failed scaling leaves no block and so an empty bitmap; the sharpening
     // below reports that as an empty image.
-    Block scaledBlock;
-    scaledBlock.Reset(
-        imaging::ResizeDib(sourceBlock.Handle(), size.width, size.height, kBlockDepth));
+    OwnedBlock scaledBlock(imaging::ResizeDib(sourceBlock.Get(), size.width, size.height, kBlockDepth));
     QCoreApplication::processEvents();
-    sourceBlock.Release();
+    sourceBlock.Reset();
 
-    imaging::DibToBitmap(scaledBlock.Handle(), bitmap);
+    imaging::DibToBitmap(scaledBlock.Get(), bitmap);
     QCoreApplication::processEvents();
-    scaledBlock.Release();
+    scaledBlock.Reset();
 
     temporary->Picture().SetBitmap(bitmap);
     temporary->SharpenImage(0, 0, 0, 0, amount);

@@ -4,6 +4,7 @@
 // display, no Qt: loading Qt alone takes longer than a small photo's whole
 // reduction. The imaging modules are called directly, several photos at once.
 #include "imaging/ModuleSearch.h"
+#include "OwnedBlock.h"
 #include "imglib.h"
 #include "reduce/Recipe.h"
 #include "reduce/ReduceSize.h"
@@ -127,12 +128,6 @@ struct Modules {
         }
         return "ошибка " + std::to_string(number) + " модуля обработки изображений";
     }
-};
-
-// Frees a block on every way out.
-struct Block {
-    HDIB dib = nullptr;
-    ~Block() { GlobalFree(dib); }
 };
 
 // The photo's folder ("./" for a bare name) and its reduced name.
@@ -304,7 +299,7 @@ bool Reduce(const Modules& m, const std::string& photo, std::string& output, red
         return false;
     }
     size = reduce::ReduceSize(width, height, reduce::kTarget, reduce::kThreshold);
-    Block source;
+    OwnedBlock source;
     const std::string_view kind(format);
     // Twice the target keeps a reduced-DCT decode as sharp as a whole one
     // after the Lanczos step, at a fraction of the time and memory.
@@ -318,23 +313,20 @@ bool Reduce(const Modules& m, const std::string& photo, std::string& output, red
             return result > 0;
         failure.clear();
     }
-    result = m.Read(reduce::ReaderFor(kind), name, size, &source.dib);
-    if (result <= 0 || !source.dib) {
+    result = m.Read(reduce::ReaderFor(kind), name, size, source.Receive());
+    if (result <= 0 || !source) {
         failure = m.Text(result <= 0 ? result : int16_t{IL_ERR_UNKNOWN});
         return false;
     }
 
-    Block scaled;
-    scaled.dib = m.scale(source.dib, size.width, size.height);
-    GlobalFree(source.dib);
-    source.dib = nullptr;
-    if (!scaled.dib) {
+    const OwnedBlock scaled(m.scale(source.Get(), size.width, size.height));
+    source.Reset();
+    if (!scaled) {
         failure = "не удалось уменьшить фото до " + std::to_string(size.width) + " × " + std::to_string(size.height);
         return false;
     }
-    Block sharp;
-    sharp.dib = m.sharpen(scaled.dib, kAmount, 0, 0, size.width, size.height, nullptr, nullptr);
-    const HDIB written = sharp.dib ? sharp.dib : scaled.dib;  // unsharpened rather than nothing
+    const OwnedBlock sharp(m.sharpen(scaled.Get(), kAmount, 0, 0, size.width, size.height, nullptr, nullptr));
+    const HDIB written = sharp ? sharp.Get() : scaled.Get();  // unsharpened rather than nothing
     output = OutputPath(photo);
     result = m.writeJpeg(output.c_str(), kQuality, kSmoothing, 24, written, nullptr, nullptr, 0);
     if (result <= 0) {
