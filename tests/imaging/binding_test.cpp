@@ -1,3 +1,4 @@
+#include "ImagingModules.h"
 #include "TestBlocks.h"
 #include "TestFiles.h"
 
@@ -25,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -438,6 +440,7 @@ class BindingTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<testfiles::ImagingModules> m_modules;
     QStringList m_messages;
     QTemporaryDir m_temp;
 
@@ -448,21 +451,14 @@ private Q_SLOTS:
         SetMessageHandler([this](const QString& text) { m_messages << text; });
     }
 
+    // Each test starts the binding afresh.
     void init()
     {
-        DLL96V1::Finalize();
-        DllSP96::Finalize();
-        DLL96V1::Initialize();
-        DllSP96::Initialize();
-        DLL96V1::SetDllDirectory(kModuleDir);
+        m_modules = std::make_unique<testfiles::ImagingModules>(kModuleDir);
         m_messages.clear();
     }
 
-    void cleanupTestCase()
-    {
-        DLL96V1::Finalize();
-        DllSP96::Finalize();
-    }
+    void cleanup() { m_modules.reset(); }
 
     void startUpRecordsProgramName()
     {

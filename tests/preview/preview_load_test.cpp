@@ -1,6 +1,7 @@
 // Loading a picture into the preview control by file name: every way the
 // extension picks, the pixels against files made by an independent encoder
 // (tests/data/make-*), and the load's events, flags and failures.
+#include "ImagingModules.h"
 #include "Ppm.h"
 #include "preview/TPMultiImage.h"
 
@@ -69,6 +70,7 @@ class PreviewLoadTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<testfiles::ImagingModules> m_modules;
     QTemporaryDir m_dir;
     QStringList m_messages;
     std::unique_ptr<TPMultiImage> m_control;
@@ -95,9 +97,7 @@ private Q_SLOTS:
     {
         QVERIFY(m_dir.isValid());
         imaging::SetMessageHandler([this](const QString& text) { m_messages << text; });
-        DLL96V1::Initialize();
-        DllSP96::Initialize();
-        DLL96V1::SetDllDirectory(QStringLiteral(SNIMKOREZ_MODULE_DIR));
+        m_modules = std::make_unique<testfiles::ImagingModules>(QStringLiteral(SNIMKOREZ_MODULE_DIR));
     }
 
     void init()

@@ -1,10 +1,10 @@
 // Saving the preview control's picture as JPEG and sharpening it in place:
 // what reaches the writer and the sharpening filter, what the files hold
 // when Qt reads them back, and what the control keeps.
+#include "ImagingModules.h"
 #include "TestFiles.h"
 #include "preview/TPMultiImage.h"
 
-#include "imaging/DLL96V1.h"
 #include "imaging/DllSP96.h"
 #include "imaging/ErrorInvalid.h"
 #include "imaging/MessageHandler.h"
@@ -23,7 +23,6 @@
 using preview::TLoadResolution;
 using preview::TPMultiImage;
 using preview::TSaveResolution;
-namespace DLL96V1 = imaging::DLL96V1;
 namespace DllSP96 = imaging::DllSP96;
 
 namespace {
@@ -105,6 +104,7 @@ class PreviewSaveTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<testfiles::ImagingModules> m_modules;
     std::unique_ptr<QTemporaryDir> m_dir;
     QStringList m_messages;
     std::unique_ptr<TPMultiImage> m_control;
@@ -124,9 +124,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         imaging::SetMessageHandler([this](const QString& text) { m_messages << text; });
-        DLL96V1::Initialize();
-        DllSP96::Initialize();
-        DLL96V1::SetDllDirectory(QStringLiteral(SNIMKOREZ_MODULE_DIR));
+        m_modules = std::make_unique<testfiles::ImagingModules>(QStringLiteral(SNIMKOREZ_MODULE_DIR));
     }
 
     void init()

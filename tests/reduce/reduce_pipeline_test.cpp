@@ -1,10 +1,10 @@
 // The whole reduction through the imaging modules: what the written file
 // holds, what the source keeps, what is left behind, and the failures that
 // must write nothing.
+#include "ImagingModules.h"
 #include "TestFiles.h"
 #include "reduce/ResizeImage_Block.h"
 
-#include "imaging/DLL96V1.h"
 #include "imaging/DllSP96.h"
 #include "imaging/ErrorInvalid.h"
 #include "imaging/MessageHandler.h"
@@ -23,7 +23,6 @@
 using preview::TLoadResolution;
 using preview::TPMultiImage;
 using reduce::ResizeImage_Block;
-namespace DLL96V1 = imaging::DLL96V1;
 namespace DllSP96 = imaging::DllSP96;
 
 namespace {
@@ -66,6 +65,7 @@ class ReducePipelineTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<testfiles::ImagingModules> m_modules;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<TPMultiImage> m_source;
     QStringList m_messages;
@@ -83,16 +83,10 @@ private Q_SLOTS:
     void initTestCase()
     {
         imaging::SetMessageHandler([this](const QString& text) { m_messages << text; });
-        DLL96V1::Initialize();
-        DllSP96::Initialize();
-        DLL96V1::SetDllDirectory(QStringLiteral(SNIMKOREZ_MODULE_DIR));
+        m_modules = std::make_unique<testfiles::ImagingModules>(QStringLiteral(SNIMKOREZ_MODULE_DIR));
     }
 
-    void cleanupTestCase()
-    {
-        DllSP96::Finalize();
-        DLL96V1::Finalize();
-    }
+    void cleanupTestCase() { m_modules.reset(); }
 
     void init()
     {
