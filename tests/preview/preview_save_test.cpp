@@ -2,6 +2,7 @@
 // what reaches the writer and the sharpening filter, what the files hold
 // when Qt reads them back, and what the control keeps.
 #include "ImagingModules.h"
+#include "Sharpness.h"
 #include "TestFiles.h"
 #include "preview/TPMultiImage.h"
 
@@ -32,6 +33,7 @@ QString Data(const QString& name)
     return QStringLiteral(SNIMKOREZ_TEST_DATA "/") + name;
 }
 
+using quality::EdgeEnergy;
 using testfiles::ReadAll;
 
 // Colour ramps with hard edges: something a JPEG keeps and sharpening changes.
@@ -75,20 +77,6 @@ int JpegComponents(const QByteArray& bytes)
         i += 2 + length;
     }
     return 0;
-}
-
-// Sum of the squared differences between neighbouring pixels: steeper
-// edges raise it even when sharpening adds no overshoot.
-double EdgeEnergy(const QImage& image)
-{
-    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-    double sum = 0;
-    for (int y = 0; y < grey.height(); ++y) {
-        const uchar* row = grey.constScanLine(y);
-        for (int x = 1; x < grey.width(); ++x)
-            sum += (row[x] - row[x - 1]) * (row[x] - row[x - 1]);
-    }
-    return sum;
 }
 
 const QImage& Shown(TPMultiImage& control)

@@ -2,6 +2,7 @@
 // holds, what the source keeps, what is left behind, and the failures that
 // must write nothing.
 #include "ImagingModules.h"
+#include "Sharpness.h"
 #include "TestFiles.h"
 #include "reduce/ResizeImage_Block.h"
 
@@ -34,19 +35,7 @@ QString Photo(const QString& name)
 
 using testfiles::ReadAll;
 
-// Sum of the squared differences between neighbouring pixels: sharpening
-// raises it.
-double EdgeEnergy(const QImage& image)
-{
-    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-    double sum = 0;
-    for (int y = 0; y < grey.height(); ++y) {
-        const uchar* row = grey.constScanLine(y);
-        for (int x = 1; x < grey.width(); ++x)
-            sum += (row[x] - row[x - 1]) * (row[x] - row[x - 1]);
-    }
-    return sum;
-}
+using quality::EdgeEnergy;
 
 // Hard-edged blocks: something a JPEG keeps and the quality shows in.
 QImage Checkerboard(int width, int height)
