@@ -16,6 +16,14 @@ inline QByteArray ReadAll(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+#ifdef SNIMKOREZ_TEST_DATA
+// A file of tests/data, for the tests that read them.
+inline QString Data(const QString& name)
+{
+    return QStringLiteral(SNIMKOREZ_TEST_DATA "/") + name;
+}
+#endif
+
 // Writes the whole file; the running test fails when it cannot.
 inline void WriteAll(const QString& path, const QByteArray& bytes)
 {

@@ -3,6 +3,8 @@
 // (tests/data/make-*), and the load's events, flags and failures.
 #include "ImagingModules.h"
 #include "Ppm.h"
+#include "Shown.h"
+#include "TestFiles.h"
 #include "preview/TPMultiImage.h"
 
 #include "imaging/DLL96V1.h"
@@ -26,12 +28,9 @@ namespace DllSP96 = imaging::DllSP96;
 
 namespace {
 
-QString Data(const QString& name)
-{
-    return QStringLiteral(SNIMKOREZ_TEST_DATA "/") + name;
-}
-
+using testfiles::Data;
 using testfiles::ReadPpm;
+using testfiles::Shown;
 
 QImage Reference(const QString& path)
 {
@@ -55,13 +54,6 @@ int MaxDifference(const QImage& a, const QImage& b)
         }
     }
     return worst;
-}
-
-const QImage& Shown(TPMultiImage& control)
-{
-    static const QImage none;
-    const imaging::TBitmap* bitmap = control.Picture().BitmapOrNull();
-    return bitmap ? bitmap->Handle() : none;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // when Qt reads them back, and what the control keeps.
 #include "ImagingModules.h"
 #include "Sharpness.h"
+#include "Shown.h"
 #include "TestFiles.h"
 #include "preview/TPMultiImage.h"
 
@@ -28,13 +29,10 @@ namespace DllSP96 = imaging::DllSP96;
 
 namespace {
 
-QString Data(const QString& name)
-{
-    return QStringLiteral(SNIMKOREZ_TEST_DATA "/") + name;
-}
-
 using quality::EdgeEnergy;
+using testfiles::Data;
 using testfiles::ReadAll;
+using testfiles::Shown;
 
 // Colour ramps with hard edges: something a JPEG keeps and sharpening changes.
 QImage TestPicture(int width = 48, int height = 32)
@@ -77,13 +75,6 @@ int JpegComponents(const QByteArray& bytes)
         i += 2 + length;
     }
     return 0;
-}
-
-const QImage& Shown(TPMultiImage& control)
-{
-    static const QImage none;
-    const imaging::TBitmap* bitmap = control.Picture().BitmapOrNull();
-    return bitmap ? bitmap->Handle() : none;
 }
 
 }  // namespace
