@@ -1,5 +1,7 @@
 // The command-line reduction run as users run it: no display, several photos,
 // one of them broken.
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -13,6 +15,8 @@
 #include <cstring>
 
 namespace {
+
+using testfiles::ReadAll;
 
 QImage Photo(int width, int height)
 {
@@ -80,7 +84,7 @@ private Q_SLOTS:
         QVERIFY(bad.open(QIODevice::WriteOnly));
         bad.write(QByteArray(4096, 'x'));
         bad.close();
-        const QByteArray original = Read(landscape);
+        const QByteArray original = ReadAll(landscape);
 
         const Run run = Start({QStringLiteral("--jobs"), QStringLiteral("2"), landscape, portrait, broken, small});
         QCOMPARE(run.code, 1);
@@ -102,7 +106,7 @@ private Q_SLOTS:
             QCOMPARE(reader.size(), file.size);
         }
         QVERIFY(QString::fromUtf8(run.err).contains(broken));
-        QCOMPARE(Read(landscape), original);
+        QCOMPARE(ReadAll(landscape), original);
         QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("broken_Resize728px.jpg"))));
     }
 
@@ -114,7 +118,7 @@ private Q_SLOTS:
         {
             const QString full = m_dir->filePath(QStringLiteral("full.jpg"));
             QVERIFY(Photo(1600, 1200).save(full, "JPEG", 95));
-            whole = Read(full);
+            whole = ReadAll(full);
             QVERIFY(QFile::remove(full));
         }
         const QString cut = m_dir->filePath(QStringLiteral("cut.jpg"));
@@ -210,12 +214,6 @@ private:
         run.out = process.readAllStandardOutput();
         run.err = process.readAllStandardError();
         return run;
-    }
-
-    static QByteArray Read(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;
