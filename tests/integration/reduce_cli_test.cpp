@@ -1,5 +1,6 @@
 // The command-line reduction run as users run it: no display, several photos,
 // one of them broken.
+#include "Finished.h"
 #include "TestFiles.h"
 
 #include <QDir>
@@ -17,6 +18,7 @@
 namespace {
 
 using testfiles::ReadAll;
+using testfiles::Run;
 
 QImage Photo(int width, int height)
 {
@@ -190,12 +192,6 @@ private Q_SLOTS:
     }
 
 private:
-    struct Run {
-        int code = -1;
-        QByteArray out;
-        QByteArray err;
-    };
-
     // No display and no platform plug-in chosen: the tool must not need one.
     static Run Start(const QStringList& arguments, const QString& folder = QString())
     {
@@ -207,13 +203,7 @@ private:
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(SNIMKOREZ_REDUCE), arguments);
-        Run run;
-        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-            return run;
-        run.code = process.exitCode();
-        run.out = process.readAllStandardOutput();
-        run.err = process.readAllStandardError();
-        return run;
+        return testfiles::Finished(process, 120000);
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;
