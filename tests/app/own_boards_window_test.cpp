@@ -1,6 +1,7 @@
 // The seller's own boards on the real main window: the category from the
 // file at start, the selector's menu adding and removing a board, the
 // posting address of an https board, and the choice kept to the next start.
+#include "TestFiles.h"
 #include "app/TApplication.h"
 #include "app/TForm1.h"
 #include "boards/Catalogue.h"
@@ -25,11 +26,7 @@ using boards::OwnBoardsCategory;
 
 namespace {
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using testfiles::ReadAll;
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 // The browser window and its host against pages served on 127.0.0.1 by a
 // server the test starts: the events and captions, the download options the
 // engine obeys, keystrokes into the page, the user-agent token.
+#include "TestFiles.h"
 #include "app/TForm2.h"
 #include "browser/HostOptions.h"
 #include "browser/TWebHost.h"
@@ -478,11 +479,7 @@ private Q_SLOTS:
             return target;
         };
         Host()->Navigate(m_server->Url(QStringLiteral("/price.txt")));
-        const auto saved = [&] {
-            QFile file(target);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(saved(), QByteArray("Диван 3000 руб.\n"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(testfiles::ReadAll(target), QByteArray("Диван 3000 руб.\n"), 30000);
         QCOMPARE(suggested, QStringLiteral("price.txt"));
 
         bool asked = false;

@@ -1,3 +1,4 @@
+#include "ImagingModules.h"
 #include "TestBlocks.h"
 #include "TestFiles.h"
 
@@ -25,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -42,12 +44,7 @@ const QString kModuleDir = QStringLiteral(SNIMKOREZ_MODULE_DIR);
 const QString kFakeDir = QStringLiteral(SNIMKOREZ_FAKE_MODULE_DIR);
 const QString kCantLoad = QStringLiteral(". Make sure its located in the application's searchpath.");
 
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
+using testfiles::WriteAll;
 
 // A function the fake module exports for the tests.
 template <class Fn>
@@ -443,6 +440,7 @@ class BindingTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<testfiles::ImagingModules> m_modules;
     QStringList m_messages;
     QTemporaryDir m_temp;
 
@@ -453,21 +451,14 @@ private Q_SLOTS:
         SetMessageHandler([this](const QString& text) { m_messages << text; });
     }
 
+    // Each test starts the binding afresh.
     void init()
     {
-        DLL96V1::Finalize();
-        DllSP96::Finalize();
-        DLL96V1::Initialize();
-        DllSP96::Initialize();
-        DLL96V1::SetDllDirectory(kModuleDir);
+        m_modules = std::make_unique<testfiles::ImagingModules>(kModuleDir);
         m_messages.clear();
     }
 
-    void cleanupTestCase()
-    {
-        DLL96V1::Finalize();
-        DllSP96::Finalize();
-    }
+    void cleanup() { m_modules.reset(); }
 
     void startUpRecordsProgramName()
     {
@@ -533,7 +524,7 @@ private Q_SLOTS:
         QVERIFY(!DLL96V1::DIB4To8(block));
         QVERIFY(!DllSP96::Better(block, 10, 0, 0, 1, 1, nullptr, nullptr));
         const QString file = m_temp.filePath(QStringLiteral("picture.png"));
-        WriteFile(file, QByteArray(64, 'x'));
+        WriteAll(file, QByteArray(64, 'x'));
         QString format, compression;
         int32_t width = 0, height = 0;
         int16_t bits = 0, figure1 = 0, figure2 = 0;
@@ -572,7 +563,7 @@ private Q_SLOTS:
         const QString tga = m_temp.filePath(QStringLiteral("dot.tga"));
         const QByteArray dot = TgaHeader(1, 1) + Bytes({0x30, 0x60, 0x90});
         QCOMPARE(dot.size(), 21);
-        WriteFile(tga, dot);
+        WriteAll(tga, dot);
         HDIB dib = nullptr;
         QVERIFY(DLL96V1::readtgafiledib(tga, 24, 0, dib, nullptr, nullptr));
         QVERIFY(dib);
@@ -594,14 +585,14 @@ private Q_SLOTS:
         // After another failure, the short file's own error replaces it.
         DLL96V1::RecordError(IL_ERR_PAGE);
         const QString rubbish = m_temp.filePath(QStringLiteral("short.bmp"));
-        WriteFile(rubbish, QByteArray(29, 'B'));
+        WriteAll(rubbish, QByteArray(29, 'B'));
         QVERIFY(!DLL96V1::rdbmpfiledib(rubbish, 24, 0, dib, nullptr, nullptr));
         QVERIFY(!dib);
         QCOMPARE(DLL96V1::ErrorNumber(), int16_t{IL_ERR_FORMAT});
         QCOMPARE(DLL96V1::ErrorText(), QStringLiteral("Формат файла не распознан"));
         QCOMPARE(DLL96V1::StatusText(), QStringLiteral("Reading ") + rubbish);
         const QString empty = m_temp.filePath(QStringLiteral("empty.png"));
-        WriteFile(empty, QByteArray());
+        WriteAll(empty, QByteArray());
         QVERIFY(!DLL96V1::fileinfo(empty, format, width, height, bits, figure1, figure2, compression));
         QCOMPARE(DLL96V1::ErrorNumber(), int16_t{IL_ERR_FORMAT});
 
@@ -705,7 +696,7 @@ private Q_SLOTS:
             bytes = Jpeg24(folder.path());
         QVERIFY(bytes.size() > 4096);
         const QString path = folder.filePath(QStringLiteral("picture"));
-        WriteFile(path, bytes);
+        WriteAll(path, bytes);
 
         // Whole, it reads, and tells progress before the end.
         Reading whole;
@@ -730,7 +721,7 @@ private Q_SLOTS:
         QVERIFY(!DLL96V1::ErrorText().isEmpty());
 
         // Rewritten to other bytes of the same length at the first report.
-        WriteFile(path, bytes);
+        WriteAll(path, bytes);
         Reading rewritten;
         rewritten.onFirst = [&path, &bytes] {
             QFile file(path);
@@ -765,8 +756,8 @@ private Q_SLOTS:
         tga += QByteArray(8, '\0') + QByteArray("TRUEVISION-XFILE.", 18);
         const QString jpegPath = folder.filePath(QStringLiteral("big.jpg"));
         const QString tgaPath = folder.filePath(QStringLiteral("big.tga"));
-        WriteFile(jpegPath, jpeg);
-        WriteFile(tgaPath, tga);
+        WriteAll(jpegPath, jpeg);
+        WriteAll(tgaPath, tga);
 
         QString format, compression;
         int32_t width = 0, height = 0;
@@ -782,7 +773,7 @@ private Q_SLOTS:
 
         // A 64 MB BMP: its header is read, not the whole file.
         const QString bmpPath = folder.filePath(QStringLiteral("big.bmp"));
-        WriteFile(bmpPath, Bmp24());
+        WriteAll(bmpPath, Bmp24());
         QVERIFY(QFile::resize(bmpPath, 64 * 1024 * 1024));
         const qint64 before = BytesReadSoFar();
         if (before < 0)
@@ -805,7 +796,7 @@ private Q_SLOTS:
         }
         const QString name = folder + QStringLiteral("/picture.bmp");
         QVERIFY(QFile::encodeName(name).size() >= IL_NAME_BUFFER);
-        WriteFile(name, QByteArray(64, 'B'));
+        WriteAll(name, QByteArray(64, 'B'));
         DLL96V1::SetDllDirectory(kFakeDir);
         HDIB dib = nullptr;
         QVERIFY(!DLL96V1::rdbmpfiledib(name, 24, 0, dib, nullptr, nullptr));
@@ -820,7 +811,7 @@ private Q_SLOTS:
         QByteArray bytes(100, '\0');
         for (int i = 0; i < bytes.size(); ++i)
             bytes[i] = static_cast<char>(i * 37 + 11);
-        WriteFile(garbage, bytes);
+        WriteAll(garbage, bytes);
         HDIB dib = nullptr;
         QVERIFY(!DLL96V1::rdjpgfiledib(garbage, 24, 0, dib, nullptr, nullptr));
         QVERIFY(!dib);
@@ -898,10 +889,10 @@ private Q_SLOTS:
         const QString modulePath = kModuleDir + QStringLiteral("/CRDE2001.so");
         QVERIFY(!Loaded(modulePath));
         const QString bmp = m_temp.filePath(QStringLiteral("outer.bmp"));
-        WriteFile(bmp, Bmp24());
+        WriteAll(bmp, Bmp24());
         Nested nested;
         nested.garbage = m_temp.filePath(QStringLiteral("inner.jpg"));
-        WriteFile(nested.garbage, QByteArray(100, '\x11'));
+        WriteAll(nested.garbage, QByteArray(100, '\x11'));
         if (reread)
             nested.reread = bmp;
 
@@ -967,7 +958,7 @@ private Q_SLOTS:
     {
         DLL96V1::SetDllDirectory(kFakeDir);
         const QString file = m_temp.filePath(QStringLiteral("damaged.bmp"));
-        WriteFile(file, QByteArray(40, 'B'));
+        WriteAll(file, QByteArray(40, 'B'));
         HDIB dib = nullptr;
         QVERIFY(!DLL96V1::rdbmpfiledib(file, 24, 0, dib, nullptr, nullptr));
         QCOMPARE(DLL96V1::ErrorNumber(), int16_t{IL_ERR_CORRUPT});
@@ -1007,7 +998,7 @@ private Q_SLOTS:
         QCOMPARE(m_messages.last(), trap);
 
         const QString file = m_temp.filePath(QStringLiteral("trap.bmp"));
-        WriteFile(file, QByteArray(40, 'B'));
+        WriteAll(file, QByteArray(40, 'B'));
         DLL96V1::RecordError(-1);
         HDIB dib = nullptr;
         QVERIFY(!DLL96V1::rdbmpfiledib(file, 24, 0, dib, nullptr, nullptr));

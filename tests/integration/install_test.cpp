@@ -2,6 +2,7 @@
 // menu entry; the Debian package; and the settings of a program whose folder
 // cannot be written.
 #include "app/TForm1.h"
+#include "Finished.h"
 #include "ImagingModules.h"
 #include "platform/TIniFile.h"
 
@@ -19,11 +20,7 @@ namespace {
 
 const QString kBuild = QStringLiteral(SNIMKOREZ_BUILD_DIR);
 
-struct Run {
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using testfiles::Run;
 
 Run Start(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment = {})
 {
@@ -32,13 +29,7 @@ Run Start(const QString& program, const QStringList& arguments, const QProcessEn
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);
     process.start(program, arguments);
-    Run run;
-    if (!process.waitForFinished(180000) || process.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.code = process.exitCode();
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    return testfiles::Finished(process, 180000);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // The command-line reduction run as users run it: no display, several photos,
 // one of them broken.
+#include "Finished.h"
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -13,6 +16,9 @@
 #include <cstring>
 
 namespace {
+
+using testfiles::ReadAll;
+using testfiles::Run;
 
 QImage Photo(int width, int height)
 {
@@ -80,7 +86,7 @@ private Q_SLOTS:
         QVERIFY(bad.open(QIODevice::WriteOnly));
         bad.write(QByteArray(4096, 'x'));
         bad.close();
-        const QByteArray original = Read(landscape);
+        const QByteArray original = ReadAll(landscape);
 
         const Run run = Start({QStringLiteral("--jobs"), QStringLiteral("2"), landscape, portrait, broken, small});
         QCOMPARE(run.code, 1);
@@ -102,7 +108,7 @@ private Q_SLOTS:
             QCOMPARE(reader.size(), file.size);
         }
         QVERIFY(QString::fromUtf8(run.err).contains(broken));
-        QCOMPARE(Read(landscape), original);
+        QCOMPARE(ReadAll(landscape), original);
         QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("broken_Resize728px.jpg"))));
     }
 
@@ -114,7 +120,7 @@ private Q_SLOTS:
         {
             const QString full = m_dir->filePath(QStringLiteral("full.jpg"));
             QVERIFY(Photo(1600, 1200).save(full, "JPEG", 95));
-            whole = Read(full);
+            whole = ReadAll(full);
             QVERIFY(QFile::remove(full));
         }
         const QString cut = m_dir->filePath(QStringLiteral("cut.jpg"));
@@ -190,12 +196,6 @@ private Q_SLOTS:
     }
 
 private:
-    struct Run {
-        int code = -1;
-        QByteArray out;
-        QByteArray err;
-    };
-
     // No display and no platform plug-in chosen: the tool must not need one.
     static Run Start(const QStringList& arguments, const QString& folder = QString())
     {
@@ -207,19 +207,7 @@ private:
         environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(SNIMKOREZ_REDUCE), arguments);
-        Run run;
-        if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
-            return run;
-        run.code = process.exitCode();
-        run.out = process.readAllStandardOutput();
-        run.err = process.readAllStandardError();
-        return run;
-    }
-
-    static QByteArray Read(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return testfiles::Finished(process, 120000);
     }
 
     std::unique_ptr<QTemporaryDir> m_dir;

@@ -1,5 +1,7 @@
 // Runs the real program, copied into a temporary folder so that its settings
 // file (beside the executable) is the test's own.
+#include "TestFiles.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -83,17 +85,8 @@ private Q_SLOTS:
     }
 
 private:
-    void WriteSettings(const QByteArray& bytes)
-    {
-        QFile file(m_exe + ".ini");
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(bytes), bytes.size());
-    }
-    QByteArray ReadSettings() const
-    {
-        QFile file(m_exe + ".ini");
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    void WriteSettings(const QByteArray& bytes) { testfiles::WriteAll(m_exe + ".ini", bytes); }
+    QByteArray ReadSettings() const { return testfiles::ReadAll(m_exe + ".ini"); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_exe;

@@ -1,7 +1,10 @@
 // Loading a picture into the preview control by file name: every way the
 // extension picks, the pixels against files made by an independent encoder
 // (tests/data/make-*), and the load's events, flags and failures.
+#include "ImagingModules.h"
 #include "Ppm.h"
+#include "Shown.h"
+#include "TestFiles.h"
 #include "preview/TPMultiImage.h"
 
 #include "imaging/DLL96V1.h"
@@ -25,12 +28,9 @@ namespace DllSP96 = imaging::DllSP96;
 
 namespace {
 
-QString Data(const QString& name)
-{
-    return QStringLiteral(SNIMKOREZ_TEST_DATA "/") + name;
-}
-
+using testfiles::Data;
 using testfiles::ReadPpm;
+using testfiles::Shown;
 
 QImage Reference(const QString& path)
 {
@@ -56,19 +56,13 @@ int MaxDifference(const QImage& a, const QImage& b)
     return worst;
 }
 
-const QImage& Shown(TPMultiImage& control)
-{
-    static const QImage none;
-    const imaging::TBitmap* bitmap = control.Picture().BitmapOrNull();
-    return bitmap ? bitmap->Handle() : none;
-}
-
 }  // namespace
 
 class PreviewLoadTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<testfiles::ImagingModules> m_modules;
     QTemporaryDir m_dir;
     QStringList m_messages;
     std::unique_ptr<TPMultiImage> m_control;
@@ -95,9 +89,7 @@ private Q_SLOTS:
     {
         QVERIFY(m_dir.isValid());
         imaging::SetMessageHandler([this](const QString& text) { m_messages << text; });
-        DLL96V1::Initialize();
-        DllSP96::Initialize();
-        DLL96V1::SetDllDirectory(QStringLiteral(SNIMKOREZ_MODULE_DIR));
+        m_modules = std::make_unique<testfiles::ImagingModules>(QStringLiteral(SNIMKOREZ_MODULE_DIR));
     }
 
     void init()

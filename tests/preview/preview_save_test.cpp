@@ -1,10 +1,12 @@
 // Saving the preview control's picture as JPEG and sharpening it in place:
 // what reaches the writer and the sharpening filter, what the files hold
 // when Qt reads them back, and what the control keeps.
+#include "ImagingModules.h"
+#include "Sharpness.h"
+#include "Shown.h"
 #include "TestFiles.h"
 #include "preview/TPMultiImage.h"
 
-#include "imaging/DLL96V1.h"
 #include "imaging/DllSP96.h"
 #include "imaging/ErrorInvalid.h"
 #include "imaging/MessageHandler.h"
@@ -23,17 +25,14 @@
 using preview::TLoadResolution;
 using preview::TPMultiImage;
 using preview::TSaveResolution;
-namespace DLL96V1 = imaging::DLL96V1;
 namespace DllSP96 = imaging::DllSP96;
 
 namespace {
 
-QString Data(const QString& name)
-{
-    return QStringLiteral(SNIMKOREZ_TEST_DATA "/") + name;
-}
-
+using quality::EdgeEnergy;
+using testfiles::Data;
 using testfiles::ReadAll;
+using testfiles::Shown;
 
 // Colour ramps with hard edges: something a JPEG keeps and sharpening changes.
 QImage TestPicture(int width = 48, int height = 32)
@@ -78,33 +77,13 @@ int JpegComponents(const QByteArray& bytes)
     return 0;
 }
 
-// Sum of the squared differences between neighbouring pixels: steeper
-// edges raise it even when sharpening adds no overshoot.
-double EdgeEnergy(const QImage& image)
-{
-    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-    double sum = 0;
-    for (int y = 0; y < grey.height(); ++y) {
-        const uchar* row = grey.constScanLine(y);
-        for (int x = 1; x < grey.width(); ++x)
-            sum += (row[x] - row[x - 1]) * (row[x] - row[x - 1]);
-    }
-    return sum;
-}
-
-const QImage& Shown(TPMultiImage& control)
-{
-    static const QImage none;
-    const imaging::TBitmap* bitmap = control.Picture().BitmapOrNull();
-    return bitmap ? bitmap->Handle() : none;
-}
-
 }  // namespace
 
 class PreviewSaveTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<testfiles::ImagingModules> m_modules;
     std::unique_ptr<QTemporaryDir> m_dir;
     QStringList m_messages;
     std::unique_ptr<TPMultiImage> m_control;
@@ -124,9 +103,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         imaging::SetMessageHandler([this](const QString& text) { m_messages << text; });
-        DLL96V1::Initialize();
-        DllSP96::Initialize();
-        DLL96V1::SetDllDirectory(QStringLiteral(SNIMKOREZ_MODULE_DIR));
+        m_modules = std::make_unique<testfiles::ImagingModules>(QStringLiteral(SNIMKOREZ_MODULE_DIR));
     }
 
     void init()

@@ -1,10 +1,11 @@
 // The whole reduction through the imaging modules: what the written file
 // holds, what the source keeps, what is left behind, and the failures that
 // must write nothing.
+#include "ImagingModules.h"
+#include "Sharpness.h"
 #include "TestFiles.h"
 #include "reduce/ResizeImage_Block.h"
 
-#include "imaging/DLL96V1.h"
 #include "imaging/DllSP96.h"
 #include "imaging/ErrorInvalid.h"
 #include "imaging/MessageHandler.h"
@@ -23,7 +24,6 @@
 using preview::TLoadResolution;
 using preview::TPMultiImage;
 using reduce::ResizeImage_Block;
-namespace DLL96V1 = imaging::DLL96V1;
 namespace DllSP96 = imaging::DllSP96;
 
 namespace {
@@ -35,19 +35,7 @@ QString Photo(const QString& name)
 
 using testfiles::ReadAll;
 
-// Sum of the squared differences between neighbouring pixels: sharpening
-// raises it.
-double EdgeEnergy(const QImage& image)
-{
-    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-    double sum = 0;
-    for (int y = 0; y < grey.height(); ++y) {
-        const uchar* row = grey.constScanLine(y);
-        for (int x = 1; x < grey.width(); ++x)
-            sum += (row[x] - row[x - 1]) * (row[x] - row[x - 1]);
-    }
-    return sum;
-}
+using quality::EdgeEnergy;
 
 // Hard-edged blocks: something a JPEG keeps and the quality shows in.
 QImage Checkerboard(int width, int height)
@@ -66,6 +54,7 @@ class ReducePipelineTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<testfiles::ImagingModules> m_modules;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<TPMultiImage> m_source;
     QStringList m_messages;
@@ -83,16 +72,10 @@ private Q_SLOTS:
     void initTestCase()
     {
         imaging::SetMessageHandler([this](const QString& text) { m_messages << text; });
-        DLL96V1::Initialize();
-        DllSP96::Initialize();
-        DLL96V1::SetDllDirectory(QStringLiteral(SNIMKOREZ_MODULE_DIR));
+        m_modules = std::make_unique<testfiles::ImagingModules>(QStringLiteral(SNIMKOREZ_MODULE_DIR));
     }
 
-    void cleanupTestCase()
-    {
-        DllSP96::Finalize();
-        DLL96V1::Finalize();
-    }
+    void cleanupTestCase() { m_modules.reset(); }
 
     void init()
     {

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "app/Startup.h"
 #include "app/TApplication.h"
 #include "app/TForm1.h"
@@ -390,17 +391,8 @@ private Q_SLOTS:
     }
 
 private:
-    void Write(const QByteArray& bytes)
-    {
-        QFile file(m_ini);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-    }
-    QByteArray Read() const
-    {
-        QFile file(m_ini);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    void Write(const QByteArray& bytes) { testfiles::WriteAll(m_ini, bytes); }
+    QByteArray Read() const { return testfiles::ReadAll(m_ini); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_exe;

@@ -1,3 +1,4 @@
+#include "ComboNodes.h"
 #include "boards/NodeMatching.h"
 #include "boards/TfcTreeComboTreeNode.h"
 #include "boards/TfcTreeNodes.h"
@@ -11,10 +12,7 @@ using platform::TMemoryStream;
 
 namespace {
 
-TfcTreeNodes::NodeFactory ComboNodes()
-{
-    return [](TfcTreeNodes* owner) { return std::make_unique<TfcTreeComboTreeNode>(owner); };
-}
+using testfiles::ComboNodes;
 
 TfcTreeComboTreeNode* Combo(TfcTreeNode* node)
 {

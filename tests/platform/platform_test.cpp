@@ -22,13 +22,7 @@ using namespace platform;
 namespace {
 
 using testfiles::ReadAll;
-
-void WriteAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
+using testfiles::WriteAll;
 
 // A folder that even root cannot write into: the immutable attribute. Not
 // every file system has it, so the caller skips when it cannot be set.

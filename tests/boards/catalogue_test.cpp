@@ -1,3 +1,4 @@
+#include "ComboNodes.h"
 #include "boards/Catalogue.h"
 #include "boards/TfcTreeComboTreeNode.h"
 #include "boards/TfcTreeNodes.h"
@@ -10,6 +11,7 @@
 #include <QtTest>
 
 using namespace boards;
+using testfiles::ComboNodes;
 
 namespace {
 
@@ -42,7 +44,7 @@ private Q_SLOTS:
     {
         QCOMPARE(m_stream.size(), 13053);
         QCOMPARE(CatalogueStream(), m_stream);
-        TfcTreeNodes copy(ComboFactory());
+        TfcTreeNodes copy(ComboNodes());
         LoadCatalogue(copy);
         QCOMPARE(copy.WriteData(), m_stream);
     }
@@ -155,13 +157,8 @@ private Q_SLOTS:
     }
 
 private:
-    static TfcTreeNodes::NodeFactory ComboFactory()
-    {
-        return [](TfcTreeNodes* owner) { return std::make_unique<TfcTreeComboTreeNode>(owner); };
-    }
-
     QByteArray m_stream;
-    TfcTreeNodes m_items{ComboFactory()};
+    TfcTreeNodes m_items{ComboNodes()};
 };
 
 QTEST_GUILESS_MAIN(CatalogueTest)

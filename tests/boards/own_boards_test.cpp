@@ -1,5 +1,6 @@
 // The seller's own boards file: what counts as a board address, what a
 // damaged file gives, and that changes keep everything else in the file.
+#include "TestFiles.h"
 #include "boards/OwnBoards.h"
 
 #include <QDir>
@@ -13,17 +14,8 @@ using boards::OwnBoards;
 
 namespace {
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+using testfiles::ReadAll;
+using testfiles::WriteAll;
 
 }  // namespace
 
@@ -111,13 +103,13 @@ private Q_SLOTS:
         QVERIFY(file.Boards().empty());
         QVERIFY(file.ProblemsMessage().isEmpty());
 
-        QVERIFY(WriteAll(name, "\xEF\xBB\xBF# saved by an editor with a BOM and CRLF\r\n"
-                               "doska.example.ru board/add.php\r\n"
-                               "\r\n"
-                               "это не доска\r\n"
-                               "https://Моя-Доска.рф add\r\n"
-                               "yalta-leto.ru board/\r\n"
-                               "DOSKA.example.ru other/\r\n"));
+        WriteAll(name, "\xEF\xBB\xBF# saved by an editor with a BOM and CRLF\r\n"
+                       "doska.example.ru board/add.php\r\n"
+                       "\r\n"
+                       "это не доска\r\n"
+                       "https://Моя-Доска.рф add\r\n"
+                       "yalta-leto.ru board/\r\n"
+                       "DOSKA.example.ru other/\r\n");
         QVERIFY(!file.Load({QStringLiteral("yalta-leto.ru")}));
         QCOMPARE(file.Boards().size(), std::size_t{2});
         QCOMPARE(file.Boards()[0].host, QStringLiteral("doska.example.ru"));
@@ -141,7 +133,7 @@ private Q_SLOTS:
         QVERIFY(!notAFile.ReadError().isEmpty());
         QVERIFY(notAFile.ProblemsMessage().contains(QStringLiteral("не прочитан")));
         const QString large = dir.filePath(QStringLiteral("large.txt"));
-        QVERIFY(WriteAll(large, QByteArray(OwnBoards::kMaxFileSize + 1, 'a')));
+        WriteAll(large, QByteArray(OwnBoards::kMaxFileSize + 1, 'a'));
         OwnBoards tooLarge(large);
         QVERIFY(!tooLarge.Load());
         QVERIFY(tooLarge.Boards().empty());
@@ -164,7 +156,7 @@ private Q_SLOTS:
         QCOMPARE(file.Boards().size(), std::size_t{1});
 
         // Hand-made lines, a damaged one among them, stay as they were.
-        QVERIFY(WriteAll(name, "# my boards\ndoska.ru board/\nэто не доска\nhttps://моя-доска.рф add\n"));
+        WriteAll(name, "# my boards\ndoska.ru board/\nэто не доска\nhttps://моя-доска.рф add\n");
         const std::optional<OwnBoard> other = OwnBoards::ParseAddress(QStringLiteral("other.ru/post"));
         QCOMPARE(file.Add(*other), QString());
         QCOMPARE(ReadAll(name), QByteArray("# my boards\ndoska.ru board/\nэто не доска\nhttps://моя-доска.рф add\n"
@@ -186,7 +178,7 @@ private Q_SLOTS:
         QVERIFY(unreadable.Add(*own).contains(QStringLiteral("не записана")));
         QVERIFY(QFileInfo(folder).isDir());
         // Unwritable: its folder is a file.
-        QVERIFY(WriteAll(dir.filePath(QStringLiteral("plain")), "x"));
+        WriteAll(dir.filePath(QStringLiteral("plain")), "x");
         OwnBoards unwritable(dir.filePath(QStringLiteral("plain/boards.txt")));
         QVERIFY(unwritable.Add(*own).contains(QStringLiteral("Не удалось записать")));
         QCOMPARE(ReadAll(dir.filePath(QStringLiteral("plain"))), QByteArray("x"));

@@ -1,3 +1,4 @@
+#include "ComboNodes.h"
 #include "boards/Catalogue.h"
 #include "boards/PopupPlacement.h"
 #include "boards/TfcTreeComboTreeNode.h"
@@ -10,10 +11,7 @@ using namespace boards;
 
 namespace {
 
-TfcTreeNodes::NodeFactory ComboNodes()
-{
-    return [](TfcTreeNodes* owner) { return std::make_unique<TfcTreeComboTreeNode>(owner); };
-}
+using testfiles::ComboNodes;
 
 void ExpandAll(TfcTreeNodes& items)
 {
