@@ -421,11 +421,10 @@ int16_t InfoBmp(const uint8_t* data, size_t size, ImageInfo& info)
 // Indexed pictures keep their depth and table (run-length ones unpacked);
 // 16- and 32-bit ones become 24-bit. A 32-bit picture whose header names an
 // alpha mask is laid on white; otherwise its fourth byte is ignored.
-int16_t ReadBmp(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+namespace {
+
+int16_t DecodeBmp(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
-    if (!dib)
-        return IL_ERR_ARGUMENT;
-    *dib = nullptr;
     Header h;
     const int16_t parsed = ParseHeader(data, size, h);
     if (parsed <= 0)
@@ -433,7 +432,6 @@ int16_t ReadBmp(const uint8_t* data, size_t size, const Progress& progress, HDIB
     const int bits = h.bits <= 8 ? h.bits : 24;
     if (const int16_t fits = Fits(size, h, bits); fits <= 0)
         return fits;
-    OwnedBlock block;
     if (const int16_t made = NewPicture(block.Receive(), h.width, h.height, bits); made <= 0)
         return made;
     const imglib::DibView view(block.Get());
@@ -446,10 +444,14 @@ int16_t ReadBmp(const uint8_t* data, size_t size, const Progress& progress, HDIB
                                : ReadRows(data, size, h, progress, view);
     if (result <= 0)
         return result;
-    if (!progress.Report(100))
-        return IL_ERR_CANCELLED;
-    *dib = block.Release();
     return 1;
+}
+
+}  // namespace
+
+int16_t ReadBmp(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+{
+    return Deliver(dib, progress, [&](OwnedBlock& block) { return DecodeBmp(data, size, progress, block); });
 }
 
 }  // namespace crde

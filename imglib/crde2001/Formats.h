@@ -10,7 +10,7 @@
 // guard turns into a failure), never reads outside [data, data + size), and
 // refuses a picture that DecodedSizeAllowed() refuses before allocating it.
 // A decoder that fails, however far it got (truncated data, a cancel),
-// leaves *dib null: the block is the caller's only on success.
+// leaves *dib null: the block is the caller's only on success (Deliver).
 // A reader's working memory besides its picture, its library's included, is
 // counted against imglib::DecodeBudget (DecodeBudget.h): past it the reading
 // fails with IL_ERR_TOO_LARGE. A picture over kAllocatedOnTrust bytes that
@@ -18,6 +18,7 @@
 // IL_ERR_CORRUPT (it could only end truncated), or IL_ERR_TOO_LARGE for a
 // run-length BMP, whose skips could legally leave most of it unwritten.
 
+#include "OwnedBlock.h"
 #include "imglib.h"
 
 #include <cstddef>
@@ -46,6 +47,25 @@ struct Progress {
         return callback == nullptr || callback(percent, control) != 0;
     }
 };
+
+// Every decoder's end: `decode` makes the picture in `block`; the last
+// report (100) may still cancel; *dib gets the picture when both succeed and
+// stays null whatever else happens.
+template <class Decode>
+int16_t Deliver(HDIB* dib, const Progress& progress, Decode&& decode)
+{
+    if (!dib)
+        return IL_ERR_ARGUMENT;
+    *dib = nullptr;
+    OwnedBlock block;
+    const int16_t result = decode(block);
+    if (result <= 0)
+        return result;
+    if (!progress.Report(100))
+        return IL_ERR_CANCELLED;
+    *dib = block.Release();
+    return 1;
+}
 
 // Decoders give the picture at its natural depth: 1, 4 or 8 bits with a
 // colour table, or 24 bits (blue, green, red). `page` is the TIFF page.

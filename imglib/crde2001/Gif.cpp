@@ -63,9 +63,18 @@ struct FirstFrame {
     int32_t canvasWidth = 0, canvasHeight = 0;
 };
 
-// Opens the file and reads up to the first frame's pixel data.
-[[nodiscard]] int16_t OpenFirstFrame(GifSource& source, GifHandle& gif, FirstFrame& frame)
+// A file read up to its first frame's pixel data; giflib reads on from
+// `source`, so the three stay together.
+struct OpenedGif {
+    GifSource source;
+    GifHandle gif;
+    FirstFrame frame;
+};
+
+[[nodiscard]] int16_t OpenFirstFrame(const uint8_t* data, size_t size, OpenedGif& opened)
 {
+    auto& [source, gif, frame] = opened;
+    source = {data, size, 0};
     int error = 0;
     gif.reset(DGifOpen(&source, ReadFromMemory, &error));
     if (!gif)
@@ -215,12 +224,10 @@ void PackRow(const uint16_t* indices, int32_t width, int bits, const std::vector
 
 int16_t InfoGif(const uint8_t* data, size_t size, ImageInfo& info)
 {
-    GifSource source{data, size, 0};
-    GifHandle gif;
-    FirstFrame frame;
-    const int16_t opened = OpenFirstFrame(source, gif, frame);
-    if (opened <= 0)
-        return opened;
+    OpenedGif opened;
+    if (const int16_t result = OpenFirstFrame(data, size, opened); result <= 0)
+        return result;
+    auto& [source, gif, frame] = opened;
     info.format = "GIF";
     info.width = frame.canvasWidth;
     info.height = frame.canvasHeight;
@@ -231,17 +238,14 @@ int16_t InfoGif(const uint8_t* data, size_t size, ImageInfo& info)
     return 1;
 }
 
-int16_t ReadGif(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+namespace {
+
+int16_t DecodeGif(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
-    if (!dib)
-        return IL_ERR_ARGUMENT;
-    *dib = nullptr;
-    GifSource source{data, size, 0};
-    GifHandle gif;
-    FirstFrame frame;
-    const int16_t opened = OpenFirstFrame(source, gif, frame);
-    if (opened <= 0)
-        return opened;
+    OpenedGif opened;
+    if (const int16_t result = OpenFirstFrame(data, size, opened); result <= 0)
+        return result;
+    auto& [source, gif, frame] = opened;
     const int32_t width = frame.canvasWidth;
     const int32_t height = frame.canvasHeight;
     if (!imglib::DecodedSizeAllowed(width, height))
@@ -280,7 +284,7 @@ int16_t ReadGif(const uint8_t* data, size_t size, const Progress& progress, HDIB
     // A full 256-colour map with white added no longer fits an indexed block.
     const int dibBits = colours <= 2 ? 1 : colours <= 16 ? 4 : colours <= 256 ? 8 : 24;
 
-    OwnedBlock block(imglib::CreateDib(width, height, dibBits, dibBits == 24 ? 0 : colours));
+    block.Reset(imglib::CreateDib(width, height, dibBits, dibBits == 24 ? 0 : colours));
     if (!block)
         return IL_ERR_MEMORY;
     const imglib::DibView view(block.Get());
@@ -325,10 +329,14 @@ int16_t ReadGif(const uint8_t* data, size_t size, const Progress& progress, HDIB
         }
         PackRow(canvasRow.data(), width, dibBits, table, view.Row(frame.top + frameRow));
     }
-    if (!progress.Report(100))
-        return IL_ERR_CANCELLED;
-    *dib = block.Release();
     return 1;
+}
+
+}  // namespace
+
+int16_t ReadGif(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+{
+    return Deliver(dib, progress, [&](OwnedBlock& block) { return DecodeGif(data, size, progress, block); });
 }
 
 }  // namespace crde

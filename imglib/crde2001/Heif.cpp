@@ -368,11 +368,10 @@ int16_t InfoHeif(const uint8_t* data, size_t size, ImageInfo& info)
     return 1;
 }
 
-int16_t ReadHeif(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+namespace {
+
+int16_t DecodeHeif(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
-    if (!dib)
-        return IL_ERR_ARGUMENT;
-    *dib = nullptr;
     if (!progress.Report(0))
         return IL_ERR_CANCELLED;
     HeifFile file;
@@ -429,7 +428,6 @@ int16_t ReadHeif(const uint8_t* data, size_t size, const Progress& progress, HDI
         stride < imageWidth * static_cast<int>(channels))
         return IL_ERR_CORRUPT;
 
-    OwnedBlock block;
     if (const int16_t created = NewPicture(block.Receive(), imageWidth, imageHeight, 24); created <= 0)
         return created;
     {
@@ -461,10 +459,14 @@ int16_t ReadHeif(const uint8_t* data, size_t size, const Progress& progress, HDI
     // show it; then into sRGB.
     std::vector<uint8_t> icc;
     imglib::ConvertToSrgb(block.Get(), DescribeColours(file.Handle(), image.get(), icc));
-    if (!progress.Report(100))
-        return IL_ERR_CANCELLED;
-    *dib = block.Release();
     return 1;
+}
+
+}  // namespace
+
+int16_t ReadHeif(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+{
+    return Deliver(dib, progress, [&](OwnedBlock& block) { return DecodeHeif(data, size, progress, block); });
 }
 
 }  // namespace crde

@@ -973,12 +973,11 @@ void Prepare(Decoder& d, const Progress& progress, int32_t atLeastWidth, int32_t
 
 }  // namespace
 
-int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib, int32_t atLeastWidth,
-                 int32_t atLeastHeight)
+namespace {
+
+int16_t DecodeJpeg(const uint8_t* data, size_t size, const Progress& progress, int32_t atLeastWidth,
+                   int32_t atLeastHeight, OwnedBlock& block)
 {
-    if (dib == nullptr)
-        return IL_ERR_ARGUMENT;
-    *dib = nullptr;
     if (data == nullptr || size < 3 || data[0] != 0xFF || data[1] != 0xD8)
         return IL_ERR_FORMAT;
     Decoder d{};
@@ -991,7 +990,7 @@ int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDI
     const std::unique_ptr<JOCTET, decltype(&std::free)> icc(d.icc, &std::free);
     if (d.locked != nullptr)
         GlobalUnlock(d.dib);
-    OwnedBlock block(d.dib);
+    block.Reset(d.dib);
     if (result <= 0)
         return result;
     // Grey: its table to sRGB.
@@ -1001,10 +1000,17 @@ int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDI
         colour.iccSize = d.iccLength;
         imglib::ConvertToSrgb(block.Get(), colour);
     }
-    if (!progress.Report(100))
-        return IL_ERR_CANCELLED;
-    *dib = block.Release();
     return 1;
+}
+
+}  // namespace
+
+int16_t ReadJpeg(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib, int32_t atLeastWidth,
+                 int32_t atLeastHeight)
+{
+    return Deliver(dib, progress, [&](OwnedBlock& block) {
+        return DecodeJpeg(data, size, progress, atLeastWidth, atLeastHeight, block);
+    });
 }
 
 int16_t WriteJpeg(HDIB dib, int quality, int smoothing, bool grey, const Progress& progress, std::string& out)

@@ -184,11 +184,10 @@ int16_t InfoPcx(const uint8_t* data, size_t size, ImageInfo& info)
 // One bit per pixel stays 1-bit; other indexed pictures become 4-bit (up to
 // 16 colours) or 8-bit, with the header's, the trailing or a grey table;
 // three planes become 24-bit.
-int16_t ReadPcx(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+namespace {
+
+int16_t DecodePcx(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
-    if (!dib)
-        return IL_ERR_ARGUMENT;
-    *dib = nullptr;
     Header h;
     const int16_t parsed = ParseHeader(data, size, h);
     if (parsed <= 0)
@@ -202,7 +201,6 @@ int16_t ReadPcx(const uint8_t* data, size_t size, const Progress& progress, HDIB
     const uint64_t stream = h.dataEnd - kHeader;
     if (!imglib::Fillable(imglib::PictureBytes(h.width, h.height, h.outBits), lines, stream / 2 + stream % 2, 63))
         return IL_ERR_CORRUPT;
-    OwnedBlock block;
     if (const int16_t made = NewPicture(block.Receive(), h.width, h.height, h.outBits); made <= 0)
         return made;
     const imglib::DibView view(block.Get());
@@ -237,10 +235,14 @@ int16_t ReadPcx(const uint8_t* data, size_t size, const Progress& progress, HDIB
         }
         PutRow(h, line.data(), view.Row(row));
     }
-    if (!progress.Report(100))
-        return IL_ERR_CANCELLED;
-    *dib = block.Release();
     return 1;
+}
+
+}  // namespace
+
+int16_t ReadPcx(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+{
+    return Deliver(dib, progress, [&](OwnedBlock& block) { return DecodePcx(data, size, progress, block); });
 }
 
 }  // namespace crde

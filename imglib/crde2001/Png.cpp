@@ -304,11 +304,10 @@ int16_t InfoPng(const uint8_t* data, size_t size, ImageInfo& info)
     return 1;
 }
 
-int16_t ReadPng(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+namespace {
+
+int16_t DecodePng(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
-    if (!dib)
-        return IL_ERR_ARGUMENT;
-    *dib = nullptr;
     PngReader reader(data, size);
     const int16_t header = reader.ReadHeader();
     if (header <= 0)
@@ -362,7 +361,7 @@ int16_t ReadPng(const uint8_t* data, size_t size, const Progress& progress, HDIB
 
     const int colours = static_cast<int>(table.size());
     const int dibBits = palette ? IndexedBits(colours) : grey ? 8 : 24;
-    OwnedBlock block(imglib::CreateDib(static_cast<int32_t>(width), static_cast<int32_t>(height), dibBits,
+    block.Reset(imglib::CreateDib(static_cast<int32_t>(width), static_cast<int32_t>(height), dibBits,
                                        dibBits == 24 ? 0 : colours));
     if (!block)
         return IL_ERR_MEMORY;
@@ -404,10 +403,14 @@ int16_t ReadPng(const uint8_t* data, size_t size, const Progress& progress, HDIB
         }
     }
     imglib::ConvertToSrgb(block.Get(), reader.Colour());
-    if (!progress.Report(100))
-        return IL_ERR_CANCELLED;
-    *dib = block.Release();
     return 1;
+}
+
+}  // namespace
+
+int16_t ReadPng(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+{
+    return Deliver(dib, progress, [&](OwnedBlock& block) { return DecodePng(data, size, progress, block); });
 }
 
 }  // namespace crde

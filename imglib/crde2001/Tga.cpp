@@ -229,11 +229,10 @@ int16_t InfoTga(const uint8_t* data, size_t size, ImageInfo& info)
 // Colour-mapped pictures become 8-bit with the map as table, grey ones 8-bit
 // with a grey table, the rest 24-bit; 32-bit pixels are laid on white when the
 // descriptor gives them alpha bits.
-int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+namespace {
+
+int16_t DecodeTga(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
-    if (!dib)
-        return IL_ERR_ARGUMENT;
-    *dib = nullptr;
     Header h;
     const int16_t parsed = ParseHeader(data, size, h);
     if (parsed <= 0)
@@ -250,7 +249,6 @@ int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB
     if (!(h.rle ? imglib::Fillable(picture, pixels, input / (1 + bytes), 128)
                 : imglib::Fillable(picture, pixels, input / bytes, 1)))
         return IL_ERR_CORRUPT;
-    OwnedBlock block;
     if (const int16_t made = NewPicture(block.Receive(), h.width, h.height, indexed ? 8 : 24); made <= 0)
         return made;
     const imglib::DibView view(block.Get());
@@ -286,10 +284,14 @@ int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB
             }
         }
     }
-    if (!progress.Report(100))
-        return IL_ERR_CANCELLED;
-    *dib = block.Release();
     return 1;
+}
+
+}  // namespace
+
+int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+{
+    return Deliver(dib, progress, [&](OwnedBlock& block) { return DecodeTga(data, size, progress, block); });
 }
 
 }  // namespace crde

@@ -204,6 +204,18 @@ struct OptionsFree {
     return imglib::Fillable(imglib::PictureBytes(width, height, 24), packed, std::min<uint64_t>(stored, size), ratio);
 }
 
+// OpenPage, and the page's width and height, neither of them 0.
+int16_t OpenSizedPage(TiffSource& source, int page, TiffHandle& tiff, int& pages, uint32_t& width, uint32_t& height)
+{
+    const int16_t opened = OpenPage(source, page, tiff, pages);
+    if (opened <= 0)
+        return opened;
+    if (!TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
+        !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) || width == 0 || height == 0)
+        return IL_ERR_CORRUPT;
+    return 1;
+}
+
 struct RgbaImageEnd {
     void operator()(TIFFRGBAImage* image) const { TIFFRGBAImageEnd(image); }
 };
@@ -221,14 +233,11 @@ int16_t InfoTiff(const uint8_t* data, size_t size, int page, ImageInfo& info)
     TiffSource source{data, size, 0};
     TiffHandle tiff;
     int pages = 0;
-    const int16_t opened = OpenPage(source, page, tiff, pages);
-    if (opened <= 0)
-        return opened;
     uint32_t width = 0;
     uint32_t height = 0;
-    if (!TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
-        !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) || width == 0 || height == 0 ||
-        width > INT32_MAX || height > INT32_MAX)
+    if (const int16_t opened = OpenSizedPage(source, page, tiff, pages, width, height); opened <= 0)
+        return opened;
+    if (width > INT32_MAX || height > INT32_MAX)
         return IL_ERR_CORRUPT;
     uint16_t bitsPerSample = 1;
     uint16_t samples = 1;
@@ -246,22 +255,17 @@ int16_t InfoTiff(const uint8_t* data, size_t size, int page, ImageInfo& info)
     return 1;
 }
 
-int16_t ReadTiff(const uint8_t* data, size_t size, int page, const Progress& progress, HDIB* dib)
+namespace {
+
+int16_t DecodeTiff(const uint8_t* data, size_t size, int page, const Progress& progress, OwnedBlock& block)
 {
-    if (!dib)
-        return IL_ERR_ARGUMENT;
-    *dib = nullptr;
     TiffSource source{data, size, 0};
     TiffHandle tiff;
     int pages = 0;
-    const int16_t opened = OpenPage(source, page, tiff, pages);
-    if (opened <= 0)
-        return opened;
     uint32_t width = 0;
     uint32_t height = 0;
-    if (!TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
-        !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) || width == 0 || height == 0)
-        return IL_ERR_CORRUPT;
+    if (const int16_t opened = OpenSizedPage(source, page, tiff, pages, width, height); opened <= 0)
+        return opened;
     if (!imglib::DecodedSizeAllowed(width, height))
         return IL_ERR_TOO_LARGE;
 
@@ -315,7 +319,7 @@ int16_t ReadTiff(const uint8_t* data, size_t size, int page, const Progress& pro
     const bool bottomUp = orientation == ORIENTATION_BOTRIGHT || orientation == ORIENTATION_BOTLEFT ||
                           orientation == ORIENTATION_RIGHTBOT || orientation == ORIENTATION_LEFTBOT;
 
-    OwnedBlock block(imglib::CreateDib(static_cast<int32_t>(width), static_cast<int32_t>(height), 24));
+    block.Reset(imglib::CreateDib(static_cast<int32_t>(width), static_cast<int32_t>(height), 24));
     if (!block)
         return IL_ERR_MEMORY;
     const imglib::DibView view(block.Get());
@@ -352,10 +356,14 @@ int16_t ReadTiff(const uint8_t* data, size_t size, int page, const Progress& pro
         colour.iccSize = iccSize;
         imglib::ConvertToSrgb(block.Get(), colour);
     }
-    if (!progress.Report(100))
-        return IL_ERR_CANCELLED;
-    *dib = block.Release();
     return 1;
+}
+
+}  // namespace
+
+int16_t ReadTiff(const uint8_t* data, size_t size, int page, const Progress& progress, HDIB* dib)
+{
+    return Deliver(dib, progress, [&](OwnedBlock& block) { return DecodeTiff(data, size, page, progress, block); });
 }
 
 }  // namespace crde

@@ -192,11 +192,10 @@ int16_t InfoWebp(const uint8_t* data, size_t size, ImageInfo& info)
     return 1;
 }
 
-int16_t ReadWebp(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+namespace {
+
+int16_t DecodeWebp(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
-    if (!dib)
-        return IL_ERR_ARGUMENT;
-    *dib = nullptr;
     if (!progress.Report(0))
         return IL_ERR_CANCELLED;
     if (!IsWebp(data, size))
@@ -228,7 +227,6 @@ int16_t ReadWebp(const uint8_t* data, size_t size, const Progress& progress, HDI
     imglib::DecodeBudget budget;
     if (!budget.Take(icc.size()))
         return IL_ERR_TOO_LARGE;
-    OwnedBlock block;
     if (const int16_t created = NewPicture(block.Receive(), width, height, 24); created <= 0)
         return created;
     const int16_t result = features.has_animation
@@ -241,10 +239,14 @@ int16_t ReadWebp(const uint8_t* data, size_t size, const Progress& progress, HDI
     description.icc = icc.data();
     description.iccSize = icc.size();
     imglib::ConvertToSrgb(block.Get(), description);
-    if (!progress.Report(100))
-        return IL_ERR_CANCELLED;
-    *dib = block.Release();
     return 1;
+}
+
+}  // namespace
+
+int16_t ReadWebp(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
+{
+    return Deliver(dib, progress, [&](OwnedBlock& block) { return DecodeWebp(data, size, progress, block); });
 }
 
 }  // namespace crde
