@@ -398,31 +398,9 @@ int16_t Fits(size_t size, const Header& h, int bits)
     return imglib::Fillable(picture, stored, input, 1) ? 1 : IL_ERR_CORRUPT;
 }
 
-}  // namespace
-
-int16_t InfoBmp(const uint8_t* data, size_t size, ImageInfo& info)
-{
-    Header h;
-    const int16_t result = ParseHeader(data, size, h);
-    if (result <= 0)
-        return result;
-    if (h.width > INT32_MAX || h.height > INT32_MAX)
-        return IL_ERR_CORRUPT;
-    info.format = "BMP";
-    info.width = static_cast<int32_t>(h.width);
-    info.height = static_cast<int32_t>(h.height);
-    info.bits = static_cast<int16_t>(h.bits);
-    info.pages = 1;
-    info.orientation = 0;
-    info.compression = CompressionName(h.compression);
-    return 1;
-}
-
 // Indexed pictures keep their depth and table (run-length ones unpacked);
 // 16- and 32-bit ones become 24-bit. A 32-bit picture whose header names an
 // alpha mask is laid on white; otherwise its fourth byte is ignored.
-namespace {
-
 int16_t DecodeBmp(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
     Header h;
@@ -448,6 +426,24 @@ int16_t DecodeBmp(const uint8_t* data, size_t size, const Progress& progress, Ow
 }
 
 }  // namespace
+
+int16_t InfoBmp(const uint8_t* data, size_t size, ImageInfo& info)
+{
+    Header h;
+    const int16_t result = ParseHeader(data, size, h);
+    if (result <= 0)
+        return result;
+    if (h.width > INT32_MAX || h.height > INT32_MAX)
+        return IL_ERR_CORRUPT;
+    info.format = "BMP";
+    info.width = static_cast<int32_t>(h.width);
+    info.height = static_cast<int32_t>(h.height);
+    info.bits = static_cast<int16_t>(h.bits);
+    info.pages = 1;
+    info.orientation = 0;
+    info.compression = CompressionName(h.compression);
+    return 1;
+}
 
 int16_t ReadBmp(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
 {

@@ -220,26 +220,6 @@ void PackRow(const uint16_t* indices, int32_t width, int bits, const std::vector
     }
 }
 
-}  // namespace
-
-int16_t InfoGif(const uint8_t* data, size_t size, ImageInfo& info)
-{
-    OpenedGif opened;
-    if (const int16_t result = OpenFirstFrame(data, size, opened); result <= 0)
-        return result;
-    auto& [source, gif, frame] = opened;
-    info.format = "GIF";
-    info.width = frame.canvasWidth;
-    info.height = frame.canvasHeight;
-    info.bits = static_cast<int16_t>(BitsOfColours(frame.colours->ColorCount));
-    info.pages = static_cast<int16_t>(CountFrames(gif.get(), source));
-    info.orientation = 0;
-    info.compression = "LZW";
-    return 1;
-}
-
-namespace {
-
 int16_t DecodeGif(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
     OpenedGif opened;
@@ -333,6 +313,22 @@ int16_t DecodeGif(const uint8_t* data, size_t size, const Progress& progress, Ow
 }
 
 }  // namespace
+
+int16_t InfoGif(const uint8_t* data, size_t size, ImageInfo& info)
+{
+    OpenedGif opened;
+    if (const int16_t result = OpenFirstFrame(data, size, opened); result <= 0)
+        return result;
+    auto& [source, gif, frame] = opened;
+    info.format = "GIF";
+    info.width = frame.canvasWidth;
+    info.height = frame.canvasHeight;
+    info.bits = static_cast<int16_t>(BitsOfColours(frame.colours->ColorCount));
+    info.pages = static_cast<int16_t>(CountFrames(gif.get(), source));
+    info.orientation = 0;
+    info.compression = "LZW";
+    return 1;
+}
 
 int16_t ReadGif(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
 {

@@ -349,27 +349,6 @@ using imglib::OnWhite;
     return static_cast<uint8_t>(std::min(255u, value + 255u - alpha));
 }
 
-}  // namespace
-
-int16_t InfoHeif(const uint8_t* data, size_t size, ImageInfo& info)
-{
-    HeifFile file;
-    if (const int16_t opened = file.Open(data, size); opened <= 0)
-        return opened;
-    if (file.Width() <= 0 || file.Height() <= 0)
-        return IL_ERR_CORRUPT;
-    info.format = file.Format();
-    info.width = file.Width();
-    info.height = file.Height();
-    info.bits = file.Alpha() ? 32 : 24;
-    info.pages = 1;
-    info.orientation = 0;
-    info.compression = file.Format() == "AVIF" ? "AV1" : "HEVC";
-    return 1;
-}
-
-namespace {
-
 int16_t DecodeHeif(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
     if (!progress.Report(0))
@@ -463,6 +442,23 @@ int16_t DecodeHeif(const uint8_t* data, size_t size, const Progress& progress, O
 }
 
 }  // namespace
+
+int16_t InfoHeif(const uint8_t* data, size_t size, ImageInfo& info)
+{
+    HeifFile file;
+    if (const int16_t opened = file.Open(data, size); opened <= 0)
+        return opened;
+    if (file.Width() <= 0 || file.Height() <= 0)
+        return IL_ERR_CORRUPT;
+    info.format = file.Format();
+    info.width = file.Width();
+    info.height = file.Height();
+    info.bits = file.Alpha() ? 32 : 24;
+    info.pages = 1;
+    info.orientation = 0;
+    info.compression = file.Format() == "AVIF" ? "AV1" : "HEVC";
+    return 1;
+}
 
 int16_t ReadHeif(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
 {

@@ -971,10 +971,6 @@ void Prepare(Decoder& d, const Progress& progress, int32_t atLeastWidth, int32_t
     d.atLeastHeight = atLeastHeight;
 }
 
-}  // namespace
-
-namespace {
-
 int16_t DecodeJpeg(const uint8_t* data, size_t size, const Progress& progress, int32_t atLeastWidth,
                    int32_t atLeastHeight, OwnedBlock& block)
 {

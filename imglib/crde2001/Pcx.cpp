@@ -163,29 +163,9 @@ void PutRow(const Header& h, const uint8_t* line, uint8_t* out)
     }
 }
 
-}  // namespace
-
-int16_t InfoPcx(const uint8_t* data, size_t size, ImageInfo& info)
-{
-    Header h;
-    const int16_t result = ParseHeader(data, size, h);
-    if (result <= 0)
-        return result;
-    info.format = "PCX";
-    info.width = h.width;
-    info.height = h.height;
-    info.bits = static_cast<int16_t>(h.bits * h.planes);
-    info.pages = 1;
-    info.orientation = 0;
-    info.compression = "RLE";
-    return 1;
-}
-
 // One bit per pixel stays 1-bit; other indexed pictures become 4-bit (up to
 // 16 colours) or 8-bit, with the header's, the trailing or a grey table;
 // three planes become 24-bit.
-namespace {
-
 int16_t DecodePcx(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
     Header h;
@@ -239,6 +219,22 @@ int16_t DecodePcx(const uint8_t* data, size_t size, const Progress& progress, Ow
 }
 
 }  // namespace
+
+int16_t InfoPcx(const uint8_t* data, size_t size, ImageInfo& info)
+{
+    Header h;
+    const int16_t result = ParseHeader(data, size, h);
+    if (result <= 0)
+        return result;
+    info.format = "PCX";
+    info.width = h.width;
+    info.height = h.height;
+    info.bits = static_cast<int16_t>(h.bits * h.planes);
+    info.pages = 1;
+    info.orientation = 0;
+    info.compression = "RLE";
+    return 1;
+}
 
 int16_t ReadPcx(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
 {

@@ -285,27 +285,6 @@ int Samples(int colourType)
     }
 }
 
-}  // namespace
-
-int16_t InfoPng(const uint8_t* data, size_t size, ImageInfo& info)
-{
-    PngReader reader(data, size);
-    const int16_t header = reader.ReadHeader();
-    if (header <= 0)
-        return header;
-    const int samples = Samples(reader.ColourType());
-    info.format = "PNG";
-    info.width = static_cast<int32_t>(reader.Width());
-    info.height = static_cast<int32_t>(reader.Height());
-    info.bits = static_cast<int16_t>(samples * reader.Depth());
-    info.pages = 1;
-    info.orientation = 0;
-    info.compression = "Deflate";
-    return 1;
-}
-
-namespace {
-
 int16_t DecodePng(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
     PngReader reader(data, size);
@@ -407,6 +386,23 @@ int16_t DecodePng(const uint8_t* data, size_t size, const Progress& progress, Ow
 }
 
 }  // namespace
+
+int16_t InfoPng(const uint8_t* data, size_t size, ImageInfo& info)
+{
+    PngReader reader(data, size);
+    const int16_t header = reader.ReadHeader();
+    if (header <= 0)
+        return header;
+    const int samples = Samples(reader.ColourType());
+    info.format = "PNG";
+    info.width = static_cast<int32_t>(reader.Width());
+    info.height = static_cast<int32_t>(reader.Height());
+    info.bits = static_cast<int16_t>(samples * reader.Depth());
+    info.pages = 1;
+    info.orientation = 0;
+    info.compression = "Deflate";
+    return 1;
+}
 
 int16_t ReadPng(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
 {

@@ -208,29 +208,9 @@ const char* CompressionName(const Header& h)
     return h.rle ? "RLE" : "None";
 }
 
-}  // namespace
-
-int16_t InfoTga(const uint8_t* data, size_t size, ImageInfo& info)
-{
-    Header h;
-    const int16_t result = ParseHeader(data, size, h);
-    if (result <= 0)
-        return result;
-    info.format = "TGA";
-    info.width = h.width;
-    info.height = h.height;
-    info.bits = static_cast<int16_t>(h.depth);
-    info.pages = 1;
-    info.orientation = 0;
-    info.compression = CompressionName(h);
-    return 1;
-}
-
 // Colour-mapped pictures become 8-bit with the map as table, grey ones 8-bit
 // with a grey table, the rest 24-bit; 32-bit pixels are laid on white when the
 // descriptor gives them alpha bits.
-namespace {
-
 int16_t DecodeTga(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
     Header h;
@@ -288,6 +268,22 @@ int16_t DecodeTga(const uint8_t* data, size_t size, const Progress& progress, Ow
 }
 
 }  // namespace
+
+int16_t InfoTga(const uint8_t* data, size_t size, ImageInfo& info)
+{
+    Header h;
+    const int16_t result = ParseHeader(data, size, h);
+    if (result <= 0)
+        return result;
+    info.format = "TGA";
+    info.width = h.width;
+    info.height = h.height;
+    info.bits = static_cast<int16_t>(h.depth);
+    info.pages = 1;
+    info.orientation = 0;
+    info.compression = CompressionName(h);
+    return 1;
+}
 
 int16_t ReadTga(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
 {

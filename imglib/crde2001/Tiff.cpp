@@ -204,12 +204,23 @@ struct OptionsFree {
     return imglib::Fillable(imglib::PictureBytes(width, height, 24), packed, std::min<uint64_t>(stored, size), ratio);
 }
 
-// OpenPage, and the page's width and height, neither of them 0.
-int16_t OpenSizedPage(TiffSource& source, int page, TiffHandle& tiff, int& pages, uint32_t& width, uint32_t& height)
+// A page opened with its width and height, neither of them 0; libtiff reads
+// on from `source`, so they stay together.
+struct OpenedPage {
+    TiffSource source;
+    TiffHandle tiff;
+    int pages = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+
+int16_t OpenSizedPage(const uint8_t* data, size_t size, int page, OpenedPage& opened)
 {
-    const int16_t opened = OpenPage(source, page, tiff, pages);
-    if (opened <= 0)
-        return opened;
+    auto& [source, tiff, pages, width, height] = opened;
+    source = {data, size, 0};
+    const int16_t result = OpenPage(source, page, tiff, pages);
+    if (result <= 0)
+        return result;
     if (!TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width) ||
         !TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height) || width == 0 || height == 0)
         return IL_ERR_CORRUPT;
@@ -226,46 +237,12 @@ struct RgbaImageEnd {
     return static_cast<uint8_t>(std::min<uint32_t>(premultiplied + (255u - alpha), 255u));
 }
 
-}  // namespace
-
-int16_t InfoTiff(const uint8_t* data, size_t size, int page, ImageInfo& info)
-{
-    TiffSource source{data, size, 0};
-    TiffHandle tiff;
-    int pages = 0;
-    uint32_t width = 0;
-    uint32_t height = 0;
-    if (const int16_t opened = OpenSizedPage(source, page, tiff, pages, width, height); opened <= 0)
-        return opened;
-    if (width > INT32_MAX || height > INT32_MAX)
-        return IL_ERR_CORRUPT;
-    uint16_t bitsPerSample = 1;
-    uint16_t samples = 1;
-    uint16_t compression = COMPRESSION_NONE;
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bitsPerSample);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_COMPRESSION, &compression);
-    info.format = "TIFF";
-    info.width = static_cast<int32_t>(width);
-    info.height = static_cast<int32_t>(height);
-    info.bits = static_cast<int16_t>(std::min<uint32_t>(uint32_t{bitsPerSample} * samples, INT16_MAX));
-    info.pages = static_cast<int16_t>(pages);
-    info.orientation = 0;
-    info.compression = CompressionName(compression);
-    return 1;
-}
-
-namespace {
-
 int16_t DecodeTiff(const uint8_t* data, size_t size, int page, const Progress& progress, OwnedBlock& block)
 {
-    TiffSource source{data, size, 0};
-    TiffHandle tiff;
-    int pages = 0;
-    uint32_t width = 0;
-    uint32_t height = 0;
-    if (const int16_t opened = OpenSizedPage(source, page, tiff, pages, width, height); opened <= 0)
-        return opened;
+    OpenedPage opened;
+    if (const int16_t result = OpenSizedPage(data, size, page, opened); result <= 0)
+        return result;
+    auto& [source, tiff, pages, width, height] = opened;
     if (!imglib::DecodedSizeAllowed(width, height))
         return IL_ERR_TOO_LARGE;
 
@@ -360,6 +337,30 @@ int16_t DecodeTiff(const uint8_t* data, size_t size, int page, const Progress& p
 }
 
 }  // namespace
+
+int16_t InfoTiff(const uint8_t* data, size_t size, int page, ImageInfo& info)
+{
+    OpenedPage opened;
+    if (const int16_t result = OpenSizedPage(data, size, page, opened); result <= 0)
+        return result;
+    auto& [source, tiff, pages, width, height] = opened;
+    if (width > INT32_MAX || height > INT32_MAX)
+        return IL_ERR_CORRUPT;
+    uint16_t bitsPerSample = 1;
+    uint16_t samples = 1;
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bitsPerSample);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_COMPRESSION, &compression);
+    info.format = "TIFF";
+    info.width = static_cast<int32_t>(width);
+    info.height = static_cast<int32_t>(height);
+    info.bits = static_cast<int16_t>(std::min<uint32_t>(uint32_t{bitsPerSample} * samples, INT16_MAX));
+    info.pages = static_cast<int16_t>(pages);
+    info.orientation = 0;
+    info.compression = CompressionName(compression);
+    return 1;
+}
 
 int16_t ReadTiff(const uint8_t* data, size_t size, int page, const Progress& progress, HDIB* dib)
 {

@@ -170,30 +170,6 @@ int16_t ReadStill(const uint8_t* data, size_t size, const WebPBitstreamFeatures&
     return 1;
 }
 
-}  // namespace
-
-int16_t InfoWebp(const uint8_t* data, size_t size, ImageInfo& info)
-{
-    if (!IsWebp(data, size))
-        return IL_ERR_FORMAT;
-    WebPBitstreamFeatures features;
-    const VP8StatusCode status = WebPGetFeatures(data, size, &features);
-    if (status != VP8_STATUS_OK)
-        return Failure(status);
-    if (features.width <= 0 || features.height <= 0)
-        return IL_ERR_CORRUPT;
-    info.format = "WEBP";
-    info.width = features.width;
-    info.height = features.height;
-    info.bits = features.has_alpha ? 32 : 24;
-    info.pages = 1;
-    info.orientation = 0;
-    info.compression = features.has_animation ? "Animation" : features.format == 2 ? "VP8L" : "VP8";
-    return 1;
-}
-
-namespace {
-
 int16_t DecodeWebp(const uint8_t* data, size_t size, const Progress& progress, OwnedBlock& block)
 {
     if (!progress.Report(0))
@@ -243,6 +219,26 @@ int16_t DecodeWebp(const uint8_t* data, size_t size, const Progress& progress, O
 }
 
 }  // namespace
+
+int16_t InfoWebp(const uint8_t* data, size_t size, ImageInfo& info)
+{
+    if (!IsWebp(data, size))
+        return IL_ERR_FORMAT;
+    WebPBitstreamFeatures features;
+    const VP8StatusCode status = WebPGetFeatures(data, size, &features);
+    if (status != VP8_STATUS_OK)
+        return Failure(status);
+    if (features.width <= 0 || features.height <= 0)
+        return IL_ERR_CORRUPT;
+    info.format = "WEBP";
+    info.width = features.width;
+    info.height = features.height;
+    info.bits = features.has_alpha ? 32 : 24;
+    info.pages = 1;
+    info.orientation = 0;
+    info.compression = features.has_animation ? "Animation" : features.format == 2 ? "VP8L" : "VP8";
+    return 1;
+}
 
 int16_t ReadWebp(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
 {
