@@ -1,3 +1,4 @@
+#include "BoolRows.h"
 #include "ComboNodes.h"
 #include "boards/Catalogue.h"
 #include "boards/PopupPlacement.h"
@@ -35,9 +36,7 @@ private Q_SLOTS:
     // whether the popup is closed (all nodes) or open and expanded.
     void downSkipsTheUnchoosableCategoryAndUpComesBack_data()
     {
-        QTest::addColumn<bool>("open");
-        QTest::newRow("closed") << false;
-        QTest::newRow("open") << true;
+        testfiles::BoolRows("open", "closed", "open");
     }
     void downSkipsTheUnchoosableCategoryAndUpComesBack()
     {

@@ -1,4 +1,5 @@
 // The selector driven by real key and mouse events, on a shown window.
+#include "BoolRows.h"
 #include "boards/Catalogue.h"
 #include "boards/TfcPopupTreeView.h"
 #include "boards/TfcTreeCombo.h"
@@ -99,9 +100,7 @@ private Q_SLOTS:
     // nobody may choose; Up comes back. Closed and open alike.
     void arrowKeysSkipTheUnchoosableCategory_data()
     {
-        QTest::addColumn<bool>("open");
-        QTest::newRow("closed") << false;
-        QTest::newRow("open") << true;
+        testfiles::BoolRows("open", "closed", "open");
     }
     void arrowKeysSkipTheUnchoosableCategory()
     {
@@ -498,9 +497,7 @@ private Q_SLOTS:
     // window system delivers it.
     void leftPressOnAFocusTakingControlCancels_data()
     {
-        QTest::addColumn<bool>("onButton");
-        QTest::newRow("line edit") << false;
-        QTest::newRow("push button") << true;
+        testfiles::BoolRows("onButton", "line edit", "push button");
     }
     void leftPressOnAFocusTakingControlCancels()
     {

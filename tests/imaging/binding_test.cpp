@@ -1,3 +1,4 @@
+#include "BoolRows.h"
 #include "ImagingModules.h"
 #include "TestBlocks.h"
 #include "TestFiles.h"
@@ -878,9 +879,7 @@ private Q_SLOTS:
     // outer read (still running inside the module) has returned.
     void unloadWaitsForTheOutermostCall_data()
     {
-        QTest::addColumn<bool>("reread");
-        QTest::newRow("unloaded after") << false;
-        QTest::newRow("loaded again inside") << true;
+        testfiles::BoolRows("reread", "unloaded after", "loaded again inside");
     }
 
     void unloadWaitsForTheOutermostCall()

@@ -1,6 +1,7 @@
 // Saving the preview control's picture as JPEG and sharpening it in place:
 // what reaches the writer and the sharpening filter, what the files hold
 // when Qt reads them back, and what the control keeps.
+#include "BoolRows.h"
 #include "ImagingModules.h"
 #include "Sharpness.h"
 #include "Shown.h"
@@ -397,9 +398,7 @@ private Q_SLOTS:
 
     void sharpenWithoutPictureRaises_data()
     {
-        QTest::addColumn<bool>("icon");
-        QTest::newRow("no graphic") << false;
-        QTest::newRow("icon") << true;
+        testfiles::BoolRows("icon", "no graphic", "icon");
     }
 
     void sharpenWithoutPictureRaises()
