@@ -700,29 +700,21 @@ void JpegTest::readsOrientationDefensively_data()
                         "\x00\x00\x00\x00", 26);
     QTest::newRow("little-endian") << ii << 6;
     QTest::newRow("big-endian") << mm << 3;
-    QByteArray other = ii;
-    other[10] = '\x13';  // another tag
-    QTest::newRow("no orientation tag") << other << 0;
-    QByteArray nine = ii;
-    nine[18] = '\x09';
-    QTest::newRow("value 9") << nine << 0;
-    QByteArray ascii = ii;
-    ascii[12] = '\x02';
-    QTest::newRow("wrong type") << ascii << 0;
-    QByteArray far = ii;
-    far[4] = '\x30';
-    QTest::newRow("IFD past the block") << far << 0;
-    QByteArray many = ii;
-    many[8] = '\x40';
-    many[10] = '\x13';
-    QTest::newRow("entries past the block") << many << 0;
-    QByteArray huge = ii;
-    huge[7] = '\xff';
-    QTest::newRow("offset near 4 GB") << huge << 0;
+    // ii with bytes changed: offset and value pairs; none of these has an orientation.
+    const auto broken = [&ii](const char* name, std::initializer_list<std::pair<int, char>> pokes) {
+        QByteArray bytes = ii;
+        for (const auto& [at, value] : pokes)
+            bytes[at] = value;
+        QTest::newRow(name) << bytes << 0;
+    };
+    broken("no orientation tag", {{10, '\x13'}});  // another tag
+    broken("value 9", {{18, '\x09'}});
+    broken("wrong type", {{12, '\x02'}});
+    broken("IFD past the block", {{4, '\x30'}});
+    broken("entries past the block", {{8, '\x40'}, {10, '\x13'}});
+    broken("offset near 4 GB", {{7, '\xff'}});
     QTest::newRow("cut header") << ii.left(6) << 0;
-    QByteArray order = ii;
-    order[1] = 'M';
-    QTest::newRow("bad byte order") << order << 0;
+    broken("bad byte order", {{1, 'M'}});
 }
 
 // The orientation inside whatever an APP1 block holds, never read past it.
