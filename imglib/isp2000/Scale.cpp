@@ -179,53 +179,65 @@ struct Job {
     Taps across, down;
 };
 
+// One source row of `width` pixels (Channels bytes each) added to the sums
+// of its boxes of boxX pixels, in linear light.
+template <int Channels>
+void AddToBoxes(const uint8_t* p, int64_t width, int64_t boxX, uint64_t* s)
+{
+    const uint16_t* linear = Srgb().Linear();
+    if (boxX == 1) {
+        for (int64_t x = 0; x < width; ++x, p += Channels, s += kLanes) {
+            s[0] += linear[p[0]];
+            s[1] += linear[p[1]];
+            s[2] += linear[p[2]];
+            if constexpr (Channels == 4)
+                s[3] += p[3] * 257u;  // the same 1/65535 steps
+        }
+        return;
+    }
+    for (int64_t x = 0; x < width; x += boxX, s += kLanes) {
+        const int64_t n = std::min(boxX, width - x);
+        uint64_t a = 0, b = 0, c = 0, d = 0;
+        for (int64_t k = 0; k < n; ++k, p += Channels) {
+            a += linear[p[0]];
+            b += linear[p[1]];
+            c += linear[p[2]];
+            if constexpr (Channels == 4)
+                d += p[3] * 257u;
+        }
+        s[0] += a;
+        s[1] += b;
+        s[2] += c;
+        s[3] += d;
+    }
+}
+
+// The sums of boxes `rows` source rows high as averages; the last box of a
+// row may be narrower.
+void BoxAverages(const uint64_t* sums, int64_t rows, int64_t boxX, int64_t width, int64_t boxedWidth, float* out)
+{
+    const double scaledRows = static_cast<double>(rows) * SrgbTables::kOne;
+    const float full = static_cast<float>(1.0 / (scaledRows * static_cast<double>(boxX)));
+    for (int64_t x = 0; x < boxedWidth; ++x) {
+        const int64_t n = std::min(boxX, width - x * boxX);
+        const float scale = n == boxX ? full : static_cast<float>(1.0 / (scaledRows * static_cast<double>(n)));
+        for (int c = 0; c < kLanes; ++c)
+            out[x * kLanes + c] = static_cast<float>(sums[static_cast<size_t>(x * kLanes + c)]) * scale;
+    }
+}
+
 // One boxed row in linear light: the average of source rows
 // [row * boxY, ...) over boxes of boxX pixels.
 template <int Channels>
 void BoxRow(const Job& job, int64_t row, std::vector<uint64_t>& sums, float* out)
 {
-    const uint16_t* linear = Srgb().Linear();
     const int64_t width = job.source->Width();
     const int64_t top = row * job.boxY;
     const int64_t bottom = std::min<int64_t>(top + job.boxY, job.source->Height());
     std::fill(sums.begin(), sums.end(), 0);
-    for (int64_t y = top; y < bottom; ++y) {
-        const uint8_t* p = job.source->Row(static_cast<int32_t>(y));
-        uint64_t* s = sums.data();
-        if (job.boxX == 1) {
-            for (int64_t x = 0; x < width; ++x, p += Channels, s += kLanes) {
-                s[0] += linear[p[0]];
-                s[1] += linear[p[1]];
-                s[2] += linear[p[2]];
-                if constexpr (Channels == 4)
-                    s[3] += p[3] * 257u;  // the same 1/65535 steps
-            }
-            continue;
-        }
-        for (int64_t x = 0; x < width; x += job.boxX, s += kLanes) {
-            const int64_t n = std::min(job.boxX, width - x);
-            uint64_t a = 0, b = 0, c = 0, d = 0;
-            for (int64_t k = 0; k < n; ++k, p += Channels) {
-                a += linear[p[0]];
-                b += linear[p[1]];
-                c += linear[p[2]];
-                if constexpr (Channels == 4)
-                    d += p[3] * 257u;
-            }
-            s[0] += a;
-            s[1] += b;
-            s[2] += c;
-            s[3] += d;
-        }
-    }
-    const double rows = static_cast<double>(bottom - top) * SrgbTables::kOne;
-    const float full = static_cast<float>(1.0 / (rows * static_cast<double>(job.boxX)));
-    for (int64_t x = 0; x < job.boxedWidth; ++x) {
-        const int64_t n = std::min(job.boxX, width - x * job.boxX);
-        const float scale = n == job.boxX ? full : static_cast<float>(1.0 / (rows * static_cast<double>(n)));
-        for (int c = 0; c < kLanes; ++c)
-            out[x * kLanes + c] = static_cast<float>(sums[static_cast<size_t>(x * kLanes + c)]) * scale;
-    }
+    for (int64_t y = top; y < bottom; ++y)
+        AddToBoxes<Channels>(job.source->Row(static_cast<int32_t>(y)), width, job.boxX, sums.data());
+    BoxAverages(sums.data(), bottom - top, job.boxX, width, job.boxedWidth, out);
 }
 
 // A pixel's four lanes as one SSE register (GCC and Clang vector extension).
@@ -422,7 +434,8 @@ public:
         m_ring.resize(static_cast<size_t>(m_down.stride * m_lineFloats));
         m_line.resize(static_cast<size_t>(m_lineFloats));
         m_taps.resize(static_cast<size_t>(m_down.stride));
-        const float one = static_cast<float>(1.0 / (1.0 * SrgbTables::kOne * 1.0));
+        // BoxAverages' factor for a box of one pixel.
+        const float one = static_cast<float>(1.0 / SrgbTables::kOne);
         for (int v = 0; v < 256; ++v)
             m_single[v] = static_cast<float>(uint64_t{Srgb().Linear()[v]}) * one;
         return true;
@@ -452,7 +465,7 @@ public:
                 FilterBoxed();
                 continue;
             }
-            AddToBox(rows[k]);
+            AddToBoxes<3>(rows[k], m_sourceWidth, m_boxX, m_sums.data());
             if (++m_boxRows == m_boxY || m_received + 1 == m_sourceHeight)
                 CloseBox();
         }
@@ -466,43 +479,9 @@ public:
     [[nodiscard]] bool Done() const { return !m_failed && m_handed == m_height; }
 
 private:
-    void AddToBox(const uint8_t* p)
-    {
-        const uint16_t* linear = Srgb().Linear();
-        uint64_t* s = m_sums.data();
-        if (m_boxX == 1) {
-            for (int64_t x = 0; x < m_sourceWidth; ++x, p += 3, s += kLanes) {
-                s[0] += linear[p[0]];
-                s[1] += linear[p[1]];
-                s[2] += linear[p[2]];
-            }
-            return;
-        }
-        for (int64_t x = 0; x < m_sourceWidth; x += m_boxX, s += kLanes) {
-            const int64_t n = std::min(m_boxX, m_sourceWidth - x);
-            uint64_t a = 0, b = 0, c = 0;
-            for (int64_t k = 0; k < n; ++k, p += 3) {
-                a += linear[p[0]];
-                b += linear[p[1]];
-                c += linear[p[2]];
-            }
-            s[0] += a;
-            s[1] += b;
-            s[2] += c;
-        }
-    }
-
     void CloseBox()
     {
-        const double rows = static_cast<double>(m_boxRows) * SrgbTables::kOne;
-        const float full = static_cast<float>(1.0 / (rows * static_cast<double>(m_boxX)));
-        for (int64_t x = 0; x < m_boxedWidth; ++x) {
-            const int64_t n = std::min(m_boxX, m_sourceWidth - x * m_boxX);
-            const float scale = n == m_boxX ? full : static_cast<float>(1.0 / (rows * static_cast<double>(n)));
-            for (int c = 0; c < kLanes; ++c)
-                m_boxed[static_cast<size_t>(x * kLanes + c)] =
-                    static_cast<float>(m_sums[static_cast<size_t>(x * kLanes + c)]) * scale;
-        }
+        BoxAverages(m_sums.data(), m_boxRows, m_boxX, m_sourceWidth, m_boxedWidth, m_boxed.data());
         std::fill(m_sums.begin(), m_sums.end(), 0);
         m_boxRows = 0;
         FilterBoxed();
