@@ -270,7 +270,6 @@ std::optional<QString> TForm1::ReducePhoto(const QString& source, QString* unrea
     const auto written = [this](const QString& target, const QString& caption) {
         setWindowTitle(caption);
         m_export->SetImageName(target);
-        m_lastReduced = target;
         return target;
     };
     if (reduceTo(output))
@@ -296,41 +295,40 @@ QStringList TForm1::ReduceBatch(const QStringList& photos)
     QStringList written;
     QStringList failed;
     m_cancelBatch = false;
-    m_label1->hide();
-    m_batchProgress->setRange(0, count);
-    m_batchProgress->show();
-    m_batchCancel->show();
-    m_batchEscape->setEnabled(true);
-    const auto hideProgress = [this] {
-        m_batchEscape->setEnabled(false);
-        m_batchProgress->hide();
-        m_batchCancel->hide();
-        m_label1->show();
-    };
-    auto progressOff = qScopeGuard(hideProgress);
-    for (int i = 0; i < count && !m_cancelBatch; ++i) {
-        const QString& source = photos[i];
-        ShowBatchProgress(i, i + 1, count);
-        QCoreApplication::processEvents();
-        QString reason;
-        try {
-            if (const std::optional<QString> file = ReducePhoto(source, &reason))
-                written << *file;
-        } catch (const std::exception& error) {
-            reason = Reason(error);
+    {
+        m_label1->hide();
+        m_batchProgress->setRange(0, count);
+        m_batchProgress->show();
+        m_batchCancel->show();
+        m_batchEscape->setEnabled(true);
+        // Gone before the failures are shown, however the loop ends.
+        const auto progressOff = qScopeGuard([this] {
+            m_batchEscape->setEnabled(false);
+            m_batchProgress->hide();
+            m_batchCancel->hide();
+            m_label1->show();
+        });
+        for (int i = 0; i < count && !m_cancelBatch; ++i) {
+            const QString& source = photos[i];
+            ShowBatchProgress(i, i + 1, count);
+            QCoreApplication::processEvents();
+            QString reason;
+            try {
+                if (const std::optional<QString> file = ReducePhoto(source, &reason))
+                    written << *file;
+            } catch (const std::exception& error) {
+                reason = Reason(error);
+            }
+            if (!reason.isEmpty())
+                failed << QFileInfo(source).fileName() + QStringLiteral(": ") + reason;
+            ShowBatchProgress(i + 1, i + 1, count);
+            // The reduced photo painted, a press of Escape taken.
+            QCoreApplication::processEvents();
         }
-        if (!reason.isEmpty())
-            failed << QFileInfo(source).fileName() + QStringLiteral(": ") + reason;
-        ShowBatchProgress(i + 1, i + 1, count);
-        // The reduced photo painted, a press of Escape taken.
-        QCoreApplication::processEvents();
+        // A photo that failed after the last good one took it from the preview.
+        if (!written.isEmpty() && m_export->ImageName() != written.last())
+            m_export->SetImageName(written.last());
     }
-
-    // A photo that failed after the last good one took it from the preview.
-    if (!written.isEmpty() && m_export->ImageName() != written.last())
-        m_export->SetImageName(written.last());
-    progressOff.dismiss();
-    hideProgress();
     if (written.size() > 1)
         setWindowTitle(QStringLiteral("%1 фото").arg(written.size()));
 

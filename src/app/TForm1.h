@@ -107,8 +107,8 @@ public:
     void SetBrowserWindow(TForm2* window);
     void SetSeam(TPhotoCommandSeam seam);
     [[nodiscard]] const TPhotoCommandSeam& Seam() const noexcept { return m_seam; }
-    // The last photo this window wrote, for the upload helper.
-    [[nodiscard]] const QString& LastReducedPhoto() const noexcept { return m_lastReduced; }
+    // The last photo this window wrote; empty before the first.
+    [[nodiscard]] QString LastReducedPhoto() const { return m_lastBatch.isEmpty() ? QString() : m_lastBatch.last(); }
     // What the last command that wrote anything wrote, in order.
     [[nodiscard]] const QStringList& LastBatch() const noexcept { return m_lastBatch; }
 
@@ -147,7 +147,6 @@ private:
     QLabel* m_label1 = nullptr;
     TForm2* m_browser = nullptr;
     TPhotoCommandSeam m_seam;
-    QString m_lastReduced;
     QStringList m_lastBatch;
     QProgressBar* m_batchProgress = nullptr;
     QPushButton* m_batchCancel = nullptr;
