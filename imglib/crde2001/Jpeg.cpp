@@ -583,6 +583,45 @@ void ChooseScale(Decoder& d, bool turned)
                             cinfo.src->bytes_in_buffer, 8);
 }
 
+// The file's colour profile into d.icc (none: null, length 0).
+void ReadProfile(Decoder& d)
+{
+    if (!jpeg_read_icc_profile(&d.cinfo, &d.icc, &d.iccLength)) {
+        d.icc = nullptr;
+        d.iccLength = 0;
+    }
+}
+
+imglib::ColourDescription ProfileOf(const Decoder& d)
+{
+    imglib::ColourDescription colour;
+    colour.icc = d.icc;
+    colour.iccSize = d.iccLength;
+    return colour;
+}
+
+// A transform of the file's profile, or null when it does not apply.
+imglib::ColourTransform* ActiveTransform(const Decoder& d, imglib::PixelLayout layout)
+{
+    auto* transform = new imglib::ColourTransform(ProfileOf(d), layout);
+    if (transform->Active())
+        return transform;
+    delete transform;
+    return nullptr;
+}
+
+// `count` rows read whole; false when the data end first.
+bool ReadScanlines(jpeg_decompress_struct& cinfo, JSAMPARRAY rows, int count)
+{
+    for (int got = 0; got < count;) {
+        const JDIMENSION n = jpeg_read_scanlines(&cinfo, rows + got, static_cast<JDIMENSION>(count - got));
+        if (n == 0)
+            return false;  // suspension cannot happen with a memory source
+        got += static_cast<int>(n);
+    }
+    return true;
+}
+
 int16_t Decode(Decoder& d, const uint8_t* data, size_t size)
 {
     StartDecoder(d, data, size);
@@ -605,23 +644,12 @@ int16_t Decode(Decoder& d, const uint8_t* data, size_t size)
         return IL_ERR_UNSUPPORTED;
     }
     d.cmyk = cmyk;
-    if (!jpeg_read_icc_profile(&cinfo, &d.icc, &d.iccLength)) {
-        d.icc = nullptr;
-        d.iccLength = 0;
-    }
+    ReadProfile(d);
     // CMYK is turned to colour row by row: through its profile when it has
     // one that fits, else by plain inversion.
-    if (cmyk && d.iccLength > 0) {
-        imglib::ColourDescription colour;
-        colour.icc = d.icc;
-        colour.iccSize = d.iccLength;
-        d.cmykColour = new imglib::ColourTransform(
-            colour, cinfo.saw_Adobe_marker ? imglib::PixelLayout::CmykInverted : imglib::PixelLayout::Cmyk);
-        if (!d.cmykColour->Active()) {
-            delete d.cmykColour;
-            d.cmykColour = nullptr;
-        }
-    }
+    if (cmyk && d.iccLength > 0)
+        d.cmykColour = ActiveTransform(
+            d, cinfo.saw_Adobe_marker ? imglib::PixelLayout::CmykInverted : imglib::PixelLayout::Cmyk);
     const bool turned = d.orientation >= 5;
     ChooseScale(d, turned);
     const JDIMENSION width = cinfo.output_width;
@@ -671,11 +699,8 @@ int16_t Decode(Decoder& d, const uint8_t* data, size_t size)
     // when they come in top row first; after the last row otherwise.
     const bool topFirst = d.orientation <= 2;
     if (!cmyk && bpp == 3 && d.iccLength > 0) {
-        imglib::ColourDescription colour;
-        colour.icc = d.icc;
-        colour.iccSize = d.iccLength;
         const int64_t stride = imglib::Stride(blockWidth, 24);
-        d.colour = new imglib::ColourPipeline(colour, pixels + (blockHeight - 1) * stride, -stride, blockWidth,
+        d.colour = new imglib::ColourPipeline(ProfileOf(d), pixels + (blockHeight - 1) * stride, -stride, blockWidth,
                                               blockHeight);
     }
     JSAMPROW rows[kBatchRows];
@@ -691,13 +716,8 @@ int16_t Decode(Decoder& d, const uint8_t* data, size_t size)
                 rows[k] = pixels + (place.column > 0 ? first : first - static_cast<int64_t>(width - 1) * bpp);
             }
         }
-        int got = 0;
-        while (got < count) {
-            const JDIMENSION n = jpeg_read_scanlines(&cinfo, rows + got, static_cast<JDIMENSION>(count - got));
-            if (n == 0)
-                return IL_ERR_CORRUPT;  // suspension cannot happen with a memory source
-            got += static_cast<int>(n);
-        }
+        if (!ReadScanlines(cinfo, rows, count))
+            return IL_ERR_CORRUPT;
         if (direct) {
             if (place.column < 0) {
                 for (int k = 0; k < count; ++k)
@@ -741,20 +761,9 @@ int16_t DecodeRows(Decoder& d, const uint8_t* data, size_t size, ILRowSink sink,
     if (jpeg_has_multiple_scans(&cinfo) || d.orientation > 2)
         return IL_ERR_UNSUPPORTED;
     cinfo.out_color_space = JCS_EXT_BGR;
-    if (!jpeg_read_icc_profile(&cinfo, &d.icc, &d.iccLength)) {
-        d.icc = nullptr;
-        d.iccLength = 0;
-    }
-    if (d.iccLength > 0) {
-        imglib::ColourDescription colour;
-        colour.icc = d.icc;
-        colour.iccSize = d.iccLength;
-        d.rowColour = new imglib::ColourTransform(colour, imglib::PixelLayout::Bgr);
-        if (!d.rowColour->Active()) {
-            delete d.rowColour;
-            d.rowColour = nullptr;
-        }
-    }
+    ReadProfile(d);
+    if (d.iccLength > 0)
+        d.rowColour = ActiveTransform(d, imglib::PixelLayout::Bgr);
     ChooseScale(d, false);
     const JDIMENSION width = cinfo.output_width;
     const JDIMENSION height = cinfo.output_height;
@@ -769,13 +778,8 @@ int16_t DecodeRows(Decoder& d, const uint8_t* data, size_t size, ILRowSink sink,
                                                        width * 3, kBatchRows);
     while (cinfo.output_scanline < height) {
         const int count = static_cast<int>(std::min<JDIMENSION>(kBatchRows, height - cinfo.output_scanline));
-        int got = 0;
-        while (got < count) {
-            const JDIMENSION n = jpeg_read_scanlines(&cinfo, band + got, static_cast<JDIMENSION>(count - got));
-            if (n == 0)
-                return IL_ERR_CORRUPT;
-            got += static_cast<int>(n);
-        }
+        if (!ReadScanlines(cinfo, band, count))
+            return IL_ERR_CORRUPT;
         for (int k = 0; k < count; ++k) {
             if (d.orientation == 2)
                 ReversePixels(band[k], width, 3);
@@ -990,12 +994,8 @@ int16_t DecodeJpeg(const uint8_t* data, size_t size, const Progress& progress, i
     if (result <= 0)
         return result;
     // Grey: its table to sRGB.
-    if (!d.cmyk && !colourDone && d.iccLength > 0) {
-        imglib::ColourDescription colour;
-        colour.icc = icc.get();
-        colour.iccSize = d.iccLength;
-        imglib::ConvertToSrgb(block.Get(), colour);
-    }
+    if (!d.cmyk && !colourDone && d.iccLength > 0)
+        imglib::ConvertToSrgb(block.Get(), ProfileOf(d));
     return 1;
 }
 
