@@ -299,20 +299,20 @@ bool Reduce(const Modules& m, const std::string& photo, std::string& output, red
         return false;
     }
     size = reduce::ReduceSize(width, height, reduce::kTarget, reduce::kThreshold);
-    OwnedBlock source;
+    output = OutputPath(photo);
     const std::string_view kind(format);
     // Twice the target keeps a reduced-DCT decode as sharp as a whole one
     // after the Lanczos step, at a fraction of the time and memory.
     // A single-scan upright file is reduced while it is decoded; the rest is
     // read whole first.
     if (kind == "JPEG" && std::string_view(compression) == "JPEG" && orientation <= 2) {
-        output = OutputPath(photo);
         Streamed streamed(m, size, output);
         result = streamed.Run(name, failure);
         if (result != IL_ERR_UNSUPPORTED)
             return result > 0;
         failure.clear();
     }
+    OwnedBlock source;
     result = m.Read(reduce::ReaderFor(kind), name, size, source.Receive());
     if (result <= 0 || !source) {
         failure = m.Text(result <= 0 ? result : int16_t{IL_ERR_UNKNOWN});
@@ -327,7 +327,6 @@ bool Reduce(const Modules& m, const std::string& photo, std::string& output, red
     }
     const OwnedBlock sharp(m.sharpen(scaled.Get(), kAmount, 0, 0, size.width, size.height, nullptr, nullptr));
     const HDIB written = sharp ? sharp.Get() : scaled.Get();  // unsharpened rather than nothing
-    output = OutputPath(photo);
     result = m.writeJpeg(output.c_str(), kQuality, kSmoothing, 24, written, nullptr, nullptr, 0);
     if (result <= 0) {
         failure = output + ": " + m.Text(result);
