@@ -20,7 +20,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
-#include <memory>
+#include <tuple>
 #include <vector>
 
 #include <jpeglib.h>
@@ -874,109 +874,88 @@ void JpegTest::writesFileAtomically()
 
 namespace {
 
+// What a row reader hands on; asks it to stop once it holds `stopAfter`
+// rows (0: never).
 struct Rows {
     std::vector<QByteArray> rows;
     QSize size;
-    int stopAfter = 1 << 30;
+    size_t stopAfter = 0;
     static int Take(const uint8_t* const* rows, int32_t count, int32_t width, int32_t height, void* data)
     {
         auto* self = static_cast<Rows*>(data);
         self->size = QSize(width, height);
         for (int32_t k = 0; k < count; ++k)
             self->rows.emplace_back(reinterpret_cast<const char*>(rows[k]), width * 3);
-        return int(self->rows.size()) < self->stopAfter ? 1 : 0;
+        return self->stopAfter == 0 || self->rows.size() < self->stopAfter ? 1 : 0;
     }
 };
 
 }  // namespace
 
 // Rows handed out while decoding are the rows of the reduced whole-picture
-// read; files that cannot be read so are refused before a row; a stop, a
-// damaged middle or a changed file end it with an error. The row writer
-// makes the same bytes as the block writer and writes nothing unless kept
-// with every row in.
+// read; files that cannot be read so are refused before a row; a stop or a
+// damaged middle ends it with an error. The row writer makes the same bytes
+// as the block writer and writes nothing unless kept with every row in.
 void JpegTest::streamsRowsBothWays()
 {
-    QTemporaryDir dir;
     const QByteArray baseline = encodeDirect(403, 241, 0, true);
-    const struct {
-        QByteArray jpeg;
-        int width, height;
-    } cases[] = {{baseline, 101, 61}, {baseline, 0, 0}, {withExif(baseline, orientationExif(2)), 52, 31}};
-    for (const auto& c : cases) {
+    const auto read = [](const QByteArray& jpeg, int width, int height, Rows& got, const crde::Progress& progress) {
+        return crde::ReadJpegRows(reinterpret_cast<const uint8_t*>(jpeg.constData()), size_t(jpeg.size()), progress,
+                                  width, height, Rows::Take, &got);
+    };
+    const std::tuple<QByteArray, int, int> whole[] = {
+        {baseline, 101, 61}, {baseline, 0, 0}, {withExif(baseline, orientationExif(2)), 52, 31}};
+    for (const auto& [jpeg, width, height] : whole) {
         OwnedBlock dib;
-        QCOMPARE(crde::ReadJpeg(reinterpret_cast<const uint8_t*>(c.jpeg.constData()), size_t(c.jpeg.size()), {},
-                                dib.Receive(), c.width, c.height),
+        QCOMPARE(crde::ReadJpeg(reinterpret_cast<const uint8_t*>(jpeg.constData()), size_t(jpeg.size()), {},
+                                dib.Receive(), width, height),
                  int16_t(1));
         const imglib::DibView view(dib.Get());
         Rows got;
-        QCOMPARE(crde::ReadJpegRows(reinterpret_cast<const uint8_t*>(c.jpeg.constData()), size_t(c.jpeg.size()), {},
-                                    c.width, c.height, Rows::Take, &got),
-                 int16_t(1));
+        QCOMPARE(read(jpeg, width, height, got, {}), int16_t(1));
         QCOMPARE(got.size, QSize(view.Width(), view.Height()));
         QCOMPARE(int(got.rows.size()), view.Height());
         for (int y = 0; y < view.Height(); ++y)
             QVERIFY(got.rows[size_t(y)] == QByteArray(reinterpret_cast<const char*>(view.Row(y)), view.Width() * 3));
     }
 
-    const auto stream = [&](const QByteArray& jpeg, Rows& got, const crde::Progress& progress = {}) {
-        return crde::ReadJpegRows(reinterpret_cast<const uint8_t*>(jpeg.constData()), size_t(jpeg.size()), progress,
-                                  101, 61, Rows::Take, &got);
-    };
-    // Not read as rows: several scans, turned, grey.
-    for (const QByteArray& jpeg : {encodeDirect(403, 241, 1, true), withExif(baseline, orientationExif(6)),
-                                   readAll(dataFile("grey.jpg"))}) {
-        Rows none;
-        QCOMPARE(stream(jpeg, none), int16_t(IL_ERR_UNSUPPORTED));
-        QVERIFY(none.rows.empty());
-    }
-    // Stopped by the sink, by progress, and damaged halfway.
-    Rows stopped;
-    stopped.stopAfter = 20;
-    QCOMPARE(stream(baseline, stopped), int16_t(IL_ERR_CANCELLED));
-    QVERIFY(stopped.rows.size() >= 20 && stopped.rows.size() < 61);
+    // Several scans, turned, grey: refused before a row. Stopped by the
+    // sink after 20 rows, by progress, and damaged halfway: an error.
     Recorder recorder;
     recorder.stopAt = 50;
-    Rows cancelled;
-    QCOMPARE(stream(baseline, cancelled, crde::Progress{&recorder, Recorder::Call}), int16_t(IL_ERR_CANCELLED));
-    QVERIFY(cancelled.rows.size() < 61);
-    Rows damaged;
-    QCOMPARE(stream(baseline.left(baseline.size() * 2 / 3), damaged), int16_t(IL_ERR_CORRUPT));
-    QVERIFY(damaged.rows.size() < 61);
-    const QString missing = dir.filePath("missing.jpg");
-    Rows nothing;
-    QCOMPARE(rdjpgrowsatleast(missing.toLocal8Bit().constData(), 10, 10, Rows::Take, &nothing, nullptr, nullptr, 0),
-             int16_t(IL_ERR_OPEN));
-
-    // The writer.
-    HDIB dib = makeTextured(200, 150);
-    std::string whole;
-    QCOMPARE(crde::WriteJpeg(dib, 90, 5, false, {}, whole), int16_t(1));
-    auto view = std::make_unique<imglib::DibView>(dib);
-    const QString path = dir.filePath("rows.jpg");
-    const QByteArray name = path.toLocal8Bit();
-    for (const bool keep : {false, true}) {
-        ILJpegRows* writer = wrjpgrowsopen(name.constData(), 200, 150, 90, 5);
-        QVERIFY(writer);
-        for (int y = 0; y < 150; y += 7) {
-            std::vector<const uint8_t*> rows;
-            for (int k = y; k < std::min(y + 7, 150); ++k)
-                rows.push_back(view->Row(k));
-            QCOMPARE(wrjpgrowsput(writer, rows.data(), int32_t(rows.size())), int16_t(1));
-        }
-        QCOMPARE(wrjpgrowsclose(writer, keep ? 1 : 0), int16_t(1));
-        QCOMPARE(filesIn(dir.path()), keep ? QStringList({"rows.jpg"}) : QStringList());
+    const std::tuple<QByteArray, size_t, crde::Progress, int16_t> ends[] = {
+        {encodeDirect(403, 241, 1, true), 0, {}, IL_ERR_UNSUPPORTED},
+        {withExif(baseline, orientationExif(6)), 0, {}, IL_ERR_UNSUPPORTED},
+        {readAll(dataFile("grey.jpg")), 0, {}, IL_ERR_UNSUPPORTED},
+        {baseline, 20, {}, IL_ERR_CANCELLED},
+        {baseline, 0, {&recorder, Recorder::Call}, IL_ERR_CANCELLED},
+        {baseline.left(baseline.size() * 2 / 3), 0, {}, IL_ERR_CORRUPT}};
+    for (const auto& [jpeg, stopAfter, progress, result] : ends) {
+        Rows got;
+        got.stopAfter = stopAfter;
+        QCOMPARE(read(jpeg, 101, 61, got, progress), result);
+        QVERIFY(got.rows.size() >= stopAfter && got.rows.size() < (result == IL_ERR_UNSUPPORTED ? 1u : 61u));
     }
-    QVERIFY(readAll(path) == QByteArray(whole.data(), qsizetype(whole.size())));
-    QVERIFY(QFile::remove(path));
-    ILJpegRows* writer = wrjpgrowsopen(name.constData(), 200, 150, 90, 5);
-    const uint8_t* first = view->Row(0);
-    QCOMPARE(wrjpgrowsput(writer, &first, 1), int16_t(1));
-    QCOMPARE(wrjpgrowsclose(writer, 1), int16_t(IL_ERR_ARGUMENT));  // rows missing
-    QVERIFY(filesIn(dir.path()).isEmpty());
-    QVERIFY(!wrjpgrowsopen(name.constData(), 200, 150, 0, 5));
-    view.reset();
-    GlobalFree(dib);
+
+    // The writer, discarded, short of rows, and kept.
+    QTemporaryDir dir;
+    const OwnedBlock dib(makeTextured(200, 150));
+    std::string bytes;
+    QCOMPARE(crde::WriteJpeg(dib.Get(), 90, 5, false, {}, bytes), int16_t(1));
+    const imglib::DibView view(dib.Get());
+    std::vector<const uint8_t*> rows;
+    for (int y = 0; y < 150; ++y)
+        rows.push_back(view.Row(y));
+    const QByteArray name = dir.filePath("rows.jpg").toLocal8Bit();
+    const std::tuple<int, int, int16_t> writes[] = {{150, 0, 1}, {1, 1, IL_ERR_ARGUMENT}, {150, 1, 1}};
+    for (const auto& [count, keep, result] : writes) {
+        ILJpegRows* writer = wrjpgrowsopen(name.constData(), 200, 150, 90, 5);
+        for (int y = 0; y < count; y += 7)
+            QCOMPARE(wrjpgrowsput(writer, rows.data() + y, std::min(7, count - y)), int16_t(1));
+        QCOMPARE(wrjpgrowsclose(writer, keep), result);
+        QCOMPARE(filesIn(dir.path()), result == 1 && keep ? QStringList({"rows.jpg"}) : QStringList());
+    }
+    QVERIFY(readAll(dir.filePath("rows.jpg")) == QByteArray(bytes.data(), qsizetype(bytes.size())));
 }
 
 QTEST_MAIN(JpegTest)
