@@ -285,10 +285,8 @@ bool OwnBoards::ReadLines(QStringList& lines, QString& error) const
         error = QStringLiteral("файл больше 1 МБ — это не список досок");
         return false;
     }
-    QString text = QString::fromUtf8(bytes);
-    if (text.startsWith(QChar(0xFEFF)))  // as some Windows editors save it
-        text.remove(0, 1);
-    lines = text.split(u'\n');
+    // fromUtf8 drops the byte order mark some Windows editors write.
+    lines = QString::fromUtf8(bytes).split(u'\n');
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return true;
