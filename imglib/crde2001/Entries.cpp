@@ -20,15 +20,6 @@
 
 namespace crde {
 
-int16_t NewPicture(HDIB* dib, int64_t width, int64_t height, int bits)
-{
-    *dib = nullptr;
-    if (!imglib::DecodedSizeAllowed(width, height))
-        return IL_ERR_TOO_LARGE;
-    *dib = imglib::CreateDib(static_cast<int32_t>(width), static_cast<int32_t>(height), bits);
-    return *dib ? 1 : IL_ERR_MEMORY;
-}
-
 namespace {
 
 // `decode` is a decoder of Formats.h (or one bound to a page).

@@ -18,6 +18,7 @@
 // IL_ERR_CORRUPT (it could only end truncated), or IL_ERR_TOO_LARGE for a
 // run-length BMP, whose skips could legally leave most of it unwritten.
 
+#include "Dib.h"
 #include "OwnedBlock.h"
 #include "imglib.h"
 
@@ -132,7 +133,14 @@ int16_t ReadWebp(const uint8_t* data, size_t size, const Progress& progress, HDI
 
 // The start of every decode: a new block in *dib for a width × height picture
 // of `bits` bits, or IL_ERR_TOO_LARGE / IL_ERR_MEMORY with *dib null.
-int16_t NewPicture(HDIB* dib, int64_t width, int64_t height, int bits);
+inline int16_t NewPicture(HDIB* dib, int64_t width, int64_t height, int bits)
+{
+    *dib = nullptr;
+    if (!imglib::DecodedSizeAllowed(width, height))
+        return IL_ERR_TOO_LARGE;
+    *dib = imglib::CreateDib(static_cast<int32_t>(width), static_cast<int32_t>(height), bits);
+    return *dib ? 1 : IL_ERR_MEMORY;
+}
 
 // The format by its first bytes: "JPEG", "PNG", "GIF", "TIFF", "BMP", "PCX",
 // "EPS", "PCD", "DXF", "HEIF", "AVIF" (by the brands of the ftyp box),

@@ -3,6 +3,7 @@
 // file is not applied on top: the transformations already say how to show
 // it), 8 bits a channel, alpha laid on white, converted to sRGB.
 #include "Formats.h"
+#include "HeifBrand.h"
 
 #include "Colour.h"
 #include "DecodeBudget.h"
@@ -20,6 +21,7 @@
 namespace crde {
 
 namespace {
+
 
 // libheif's decoders, set up once before the first context (several photos
 // may be read at once) and taken down when the module is unloaded: the HEVC
@@ -89,7 +91,7 @@ public:
     // The file's primary image: > 0, or why not.
     int16_t Open(const uint8_t* data, size_t size)
     {
-        const std::string format = DetectFormat(data, size);
+        const std::string format = HeifBrand(data, size);
         if (format != "HEIF" && format != "AVIF")
             return IL_ERR_FORMAT;
         m_format = format;
