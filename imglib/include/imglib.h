@@ -269,8 +269,8 @@ typedef HDIB (*Better_fn)(HDIB, int32_t, int32_t, int32_t, int32_t, int32_t, voi
 /* ScaleDib to width × height and then Better over the whole picture with
  * `amount`, on rows handed in top row first (sourceWidth pixels of blue,
  * green, red each): every finished row goes to `sink` as soon as no later
- * source row can change it. Only a window of rows is kept, not the source
- * picture. ScaleRowsOpen returns null on a bad size or no memory;
+ * source row can change it. Only windows of rows are kept: neither picture
+ * is held whole. ScaleRowsOpen returns null on a bad size or no memory;
  * ScaleRowsPut returns 0 when the rows cannot be taken (more than the
  * height, no memory) or the sink asked to stop, and from then on.
  * ScaleRowsClose frees the scaler; it returns 1 when every row was taken

@@ -54,69 +54,70 @@ struct Area {
     }
 }
 
-// Rows [begin, end) of the rectangle (counted from its top).
-__attribute__((target_clones("avx2", "default"))) void SharpenRows(const DibView& in, const DibView& out, const Area& area, int amount, int64_t begin,
-                 int64_t end)
+// Columns [left, right) of one row, from the five rows around it.
+__attribute__((target_clones("avx2", "default"))) void SharpenLine(const uint8_t* const* rows, int32_t width,
+                                                                   int32_t left, int32_t right, int32_t amount,
+                                                                   int32_t* down, uint8_t* low, uint8_t* high,
+                                                                   uint8_t* out)
 {
-    const int32_t width = in.Width();
+    constexpr int32_t threshold = kThreshold << 16;
+    const int32_t gain = amount * 3;  // eighths: 0.375 * amount
+    const int64_t first = static_cast<int64_t>(left) * 3;
+    const int32_t inside = (right - left) * 3;
+    const size_t padded = static_cast<size_t>(right - left + 4) * 3;
+    // Where the rectangle's own columns start in the padded arrays.
+    const int64_t lead = static_cast<int64_t>(left - std::max(left - 2, 0)) * 3;
+    // Columns that exist, then the edge columns repeated into the padding.
+    const int64_t from = first - lead;
+    const int64_t count = std::min<int64_t>(static_cast<int64_t>(right + 2), width) * 3 - from;
+    ColumnSums(rows[0] + from, rows[1] + from, rows[2] + from, rows[3] + from, rows[4] + from, count,
+               down + (6 - lead), low + (6 - lead), high + (6 - lead));
+    const auto pad = [&](size_t to, size_t source) {
+        down[to] = down[source];
+        low[to] = low[source];
+        high[to] = high[source];
+    };
+    for (size_t i = static_cast<size_t>(6 - lead); i-- > 0;)
+        pad(i, i + 3);
+    for (size_t i = static_cast<size_t>(6 - lead + count); i < padded; ++i)
+        pad(i, i - 3);
+
+    const uint8_t* centre = rows[2] + first;
+    uint8_t* __restrict target = out + first;
+    const int32_t* sums = down + 6;  // two padding columns
+    const uint8_t* lows = low + 6;
+    const uint8_t* highs = high + 6;
+    // Without branches: a detail under the threshold gives no change,
+    // and the clamp leaves an unchanged value as it is. The detail is in
+    // 1/65536 levels, the gain in eighths.
+    for (int32_t k = 0; k < inside; ++k) {
+        const int32_t blur = kTaps[0] * sums[k - 6] + kTaps[1] * sums[k - 3] + kTaps[2] * sums[k] +
+                             kTaps[3] * sums[k + 3] + kTaps[4] * sums[k + 6];
+        const int32_t value = centre[k];
+        const int32_t detail = (value << 16) - blur;
+        const int32_t kept = (detail < 0 ? -detail : detail) < threshold ? 0 : detail;
+        // At most 255 << 16 times 60: within 32 bits. Rounded half up.
+        const int32_t change = (kept * gain + (4 << 16)) >> 19;
+        const int32_t lowest = std::min(lows[k - 3], std::min(lows[k], lows[k + 3]));
+        const int32_t highest = std::max(highs[k - 3], std::max(highs[k], highs[k + 3]));
+        const int32_t slack = (highest - lowest) / 4;
+        target[k] = static_cast<uint8_t>(
+            std::clamp(value + change, std::max(lowest - slack, 0), std::min(highest + slack, 255)));
+    }
+}
+
+// Rows [begin, end) of the rectangle (counted from its top).
+void SharpenRows(const DibView& in, const DibView& out, const Area& area, int amount, int64_t begin, int64_t end)
+{
     const int32_t height = in.Height();
-    // Column sums for the rectangle and two columns on either side, the
-    // picture's edge columns standing in for those outside it.
-    const int32_t span = area.right - area.left + 4;
-    std::vector<int32_t> down(static_cast<size_t>(span) * 3);
-    std::vector<uint8_t> low(down.size()), high(down.size());
+    LineSharpener line(in.Width(), area.left, area.right, amount);
     const auto row = [&](int64_t y) {
         return in.Row(static_cast<int32_t>(std::clamp<int64_t>(y, 0, height - 1)));
     };
-    constexpr int32_t threshold = kThreshold << 16;
-    const int32_t gain = amount * 3;  // eighths: 0.375 * amount
-    const int64_t first = static_cast<int64_t>(area.left) * 3;
-    const int32_t inside = (area.right - area.left) * 3;
-    // Where the rectangle's own columns start in the padded arrays.
-    const int64_t lead = static_cast<int64_t>(area.left - std::max(area.left - 2, 0)) * 3;
-
     for (int64_t r = begin; r < end; ++r) {
         const int64_t y = area.top + r;
         const uint8_t* rows[5] = {row(y - 2), row(y - 1), row(y), row(y + 1), row(y + 2)};
-        // Columns that exist, then the edge columns repeated into the padding.
-        const int64_t from = first - lead;
-        const int64_t count = std::min<int64_t>(static_cast<int64_t>(area.right + 2), width) * 3 - from;
-        int32_t* d = down.data() + (6 - lead);
-        uint8_t* lo = low.data() + (6 - lead);
-        uint8_t* hi = high.data() + (6 - lead);
-        ColumnSums(rows[0] + from, rows[1] + from, rows[2] + from, rows[3] + from, rows[4] + from, count, d, lo, hi);
-        const auto pad = [&](size_t to, size_t source) {
-            down[to] = down[source];
-            low[to] = low[source];
-            high[to] = high[source];
-        };
-        for (size_t i = static_cast<size_t>(6 - lead); i-- > 0;)
-            pad(i, i + 3);
-        for (size_t i = static_cast<size_t>(6 - lead + count); i < down.size(); ++i)
-            pad(i, i - 3);
-
-        const uint8_t* centre = rows[2] + first;
-        uint8_t* __restrict target = out.Row(static_cast<int32_t>(y)) + first;
-        const int32_t* sums = down.data() + 6;  // two padding columns
-        const uint8_t* lows = low.data() + 6;
-        const uint8_t* highs = high.data() + 6;
-        // Without branches: a detail under the threshold gives no change,
-        // and the clamp leaves an unchanged value as it is. The detail is in
-        // 1/65536 levels, the gain in eighths.
-        for (int32_t k = 0; k < inside; ++k) {
-            const int32_t blur = kTaps[0] * sums[k - 6] + kTaps[1] * sums[k - 3] + kTaps[2] * sums[k] +
-                                 kTaps[3] * sums[k + 3] + kTaps[4] * sums[k + 6];
-            const int32_t value = centre[k];
-            const int32_t detail = (value << 16) - blur;
-            const int32_t kept = (detail < 0 ? -detail : detail) < threshold ? 0 : detail;
-            // At most 255 << 16 times 60: within 32 bits. Rounded half up.
-            const int32_t change = (kept * gain + (4 << 16)) >> 19;
-            const int32_t lowest = std::min(lows[k - 3], std::min(lows[k], lows[k + 3]));
-            const int32_t highest = std::max(highs[k - 3], std::max(highs[k], highs[k + 3]));
-            const int32_t slack = (highest - lowest) / 4;
-            target[k] = static_cast<uint8_t>(
-                std::clamp(value + change, std::max(lowest - slack, 0), std::min(highest + slack, 255)));
-        }
+        line.Sharpen(rows, out.Row(static_cast<int32_t>(y)));
     }
 }
 
@@ -160,9 +161,22 @@ HDIB Sharpen(HDIB dib, int32_t amount, Area area, void* control, ILProgress call
 
 }  // namespace
 
-void SharpenAll(const DibView& in, const DibView& out, int32_t amount, int64_t begin, int64_t end)
+LineSharpener::LineSharpener(int32_t width, int32_t left, int32_t right, int32_t amount)
+    : m_width(width),
+      m_left(left),
+      m_right(right),
+      m_amount(std::min(amount, kMostAmount)),
+      // The columns and two more on either side, the picture's edge
+      // columns standing in for those outside it.
+      m_down(static_cast<size_t>(right - left + 4) * 3),
+      m_low(m_down.size()),
+      m_high(m_down.size())
 {
-    SharpenRows(in, out, {0, 0, in.Width(), in.Height()}, std::min(amount, kMostAmount), begin, end);
+}
+
+void LineSharpener::Sharpen(const uint8_t* const* rows, uint8_t* out)
+{
+    SharpenLine(rows, m_width, m_left, m_right, m_amount, m_down.data(), m_low.data(), m_high.data(), out);
 }
 
 }  // namespace isp

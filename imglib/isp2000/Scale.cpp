@@ -306,6 +306,19 @@ void FilterDown(const float* const* rows, const float* w, int count, float* out,
     }
 }
 
+// A filtered row of `width` pixels back to bytes.
+void EncodeRow(const float* acc, int64_t width, int channels, uint8_t* out)
+{
+    const SrgbTables& srgb = Srgb();
+    for (int64_t x = 0; x < width; ++x, acc += kLanes, out += channels) {
+        out[0] = srgb.Encode(acc[0]);
+        out[1] = srgb.Encode(acc[1]);
+        out[2] = srgb.Encode(acc[2]);
+        if (channels == 4)
+            out[3] = static_cast<uint8_t>(std::lround(std::clamp(acc[3], 0.0f, 1.0f) * 255.0f));
+    }
+}
+
 // Destination rows [begin, end).
 void ScaleRows(const Job& job, int64_t begin, int64_t end)
 {
@@ -317,7 +330,6 @@ void ScaleRows(const Job& job, int64_t begin, int64_t end)
     std::vector<float> ring(static_cast<size_t>(ringRows * lineFloats));
     std::vector<float> line(static_cast<size_t>(lineFloats));
     std::vector<const float*> rows(static_cast<size_t>(ringRows));
-    const SrgbTables& srgb = Srgb();
     int64_t made = -1;  // the last filtered row in the ring
 
     for (int64_t y = begin; y < end; ++y) {
@@ -336,15 +348,7 @@ void ScaleRows(const Job& job, int64_t begin, int64_t end)
             rows[static_cast<size_t>(t)] = &ring[static_cast<size_t>(((first + t) % ringRows) * lineFloats)];
         FilterDown(rows.data(), &job.down.weights[static_cast<size_t>(y) * job.down.stride], count, line.data(),
                    lineFloats);
-        const float* acc = line.data();
-        uint8_t* out = job.result->Row(static_cast<int32_t>(y));
-        for (int64_t x = 0; x < width; ++x, acc += kLanes, out += job.channels) {
-            out[0] = srgb.Encode(acc[0]);
-            out[1] = srgb.Encode(acc[1]);
-            out[2] = srgb.Encode(acc[2]);
-            if (job.channels == 4)
-                out[3] = static_cast<uint8_t>(std::lround(std::clamp(acc[3], 0.0f, 1.0f) * 255.0f));
-        }
+        EncodeRow(line.data(), width, job.channels, job.result->Row(static_cast<int32_t>(y)));
     }
 }
 
@@ -391,11 +395,12 @@ HDIB Scale(HDIB dib, int32_t width, int32_t height)
 }
 
 // Scale and then sharpen on rows handed in one band at a time: the same
-// taps, sums and rounding as Scale, so each row comes out as Scale and
-// Better would make it. Source rows are boxed and filtered across as they
-// arrive into the ring the vertical taps read; a destination row is made as
-// soon as its last tap is in, and sharpened once the two rows below it are.
-// The scaled and sharpened pictures are the small destination size.
+// taps, sums and rounding as Scale, and the same sharpening as Better, so
+// each row comes out as Scale and Better would make it. Source rows are boxed
+// and filtered across as they arrive into the ring the vertical taps read; a
+// destination row is made as soon as its last tap is in, and sharpened and
+// handed on once the two rows below it are. Nothing holds a whole picture:
+// the last five scaled rows are kept, for the sharpening.
 class RowScaler {
 public:
     RowScaler(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height, int32_t amount,
@@ -407,21 +412,19 @@ public:
           m_amount(amount),
           m_sink(sink),
           m_data(data),
-          m_scaledDib(imglib::CreateDib(width, height, 24)),
-          m_sharpDib(amount > 0 ? imglib::CreateDib(width, height, 24) : nullptr)
+          m_sharpener(width, 0, width, amount)
     {
     }
 
-    [[nodiscard]] bool Start()
+    void Start()
     {
-        if (!m_scaledDib.Get() || (m_amount > 0 && !m_sharpDib.Get()))
-            return false;
-        m_scaled = std::make_unique<DibView>(m_scaledDib.Get());
+        const size_t line = static_cast<size_t>(m_width) * 3;
+        m_scaled.resize(kScaledRows * line);
         if (m_amount > 0)
-            m_sharp = std::make_unique<DibView>(m_sharpDib.Get());
+            m_sharp.resize(line);
         m_copy = m_width == m_sourceWidth && m_height == m_sourceHeight;
         if (m_copy)
-            return true;
+            return;
         m_boxX = std::max<int64_t>(1, m_sourceWidth / (static_cast<int64_t>(m_width) * kMinResidual));
         m_boxY = std::max<int64_t>(1, m_sourceHeight / (static_cast<int64_t>(m_height) * kMinResidual));
         m_boxedWidth = (m_sourceWidth + m_boxX - 1) / m_boxX;
@@ -438,7 +441,6 @@ public:
         const float one = static_cast<float>(1.0 / SrgbTables::kOne);
         for (int v = 0; v < 256; ++v)
             m_single[v] = static_cast<float>(uint64_t{Srgb().Linear()[v]}) * one;
-        return true;
     }
 
     [[nodiscard]] bool Put(const uint8_t* const* rows, int32_t count)
@@ -447,10 +449,10 @@ public:
             m_failed = true;
             return false;
         }
-        for (int32_t k = 0; k < count; ++k, ++m_received) {
+        for (int32_t k = 0; k < count && !m_failed; ++k, ++m_received) {
             if (m_copy) {
-                std::memcpy(m_scaled->Row(m_received), rows[k], static_cast<size_t>(m_width) * 3);
-                m_scaledRows = m_received + 1;
+                std::memcpy(ScaledRow(m_received), rows[k], static_cast<size_t>(m_width) * 3);
+                RowMade();
                 continue;
             }
             if (m_boxX == 1 && m_boxY == 1) {
@@ -469,16 +471,20 @@ public:
             if (++m_boxRows == m_boxY || m_received + 1 == m_sourceHeight)
                 CloseBox();
         }
-        if (!Hand()) {
-            m_failed = true;
-            return false;
-        }
-        return true;
+        return !m_failed;
     }
 
     [[nodiscard]] bool Done() const { return !m_failed && m_handed == m_height; }
 
 private:
+    // Sharpening a row reads two rows either side of it.
+    static constexpr int32_t kScaledRows = 5;
+
+    [[nodiscard]] uint8_t* ScaledRow(int32_t y)
+    {
+        return m_scaled.data() + static_cast<size_t>(y % kScaledRows) * static_cast<size_t>(m_width) * 3;
+    }
+
     void CloseBox()
     {
         BoxAverages(m_sums.data(), m_boxRows, m_boxX, m_sourceWidth, m_boxedWidth, m_boxed.data());
@@ -494,8 +500,7 @@ private:
         ++m_made;
         FilterAcross(m_across, m_boxed.data(),
                      &m_ring[static_cast<size_t>((m_made % m_down.stride) * m_lineFloats)], m_width);
-        const SrgbTables& srgb = Srgb();
-        for (; m_scaledRows < m_height; ++m_scaledRows) {
+        while (m_scaledRows < m_height && !m_failed) {
             const auto y = static_cast<size_t>(m_scaledRows);
             const int64_t first = m_down.first[y];
             const int count = m_down.count[y];
@@ -505,42 +510,38 @@ private:
                 m_taps[static_cast<size_t>(t)] =
                     &m_ring[static_cast<size_t>(((first + t) % m_down.stride) * m_lineFloats)];
             FilterDown(m_taps.data(), &m_down.weights[y * m_down.stride], count, m_line.data(), m_lineFloats);
-            const float* acc = m_line.data();
-            uint8_t* out = m_scaled->Row(m_scaledRows);
-            for (int32_t x = 0; x < m_width; ++x, acc += kLanes, out += 3) {
-                out[0] = srgb.Encode(acc[0]);
-                out[1] = srgb.Encode(acc[1]);
-                out[2] = srgb.Encode(acc[2]);
-            }
+            EncodeRow(m_line.data(), m_width, 3, ScaledRow(m_scaledRows));
+            RowMade();
         }
     }
 
-    // Rows that nothing to come can change, sharpened, to the sink.
-    [[nodiscard]] bool Hand()
+    // Scaled row m_scaledRows is in: the rows nothing to come can change,
+    // sharpened, to the sink.
+    void RowMade()
     {
-        int32_t ready = m_scaledRows;
-        if (m_amount > 0) {
-            // A sharpened row reads two rows below it (the last row repeated).
-            ready = m_scaledRows == m_height ? m_height : std::max(0, m_scaledRows - 2);
-            if (ready > m_handed)
-                SharpenAll(*m_scaled, *m_sharp, m_amount, m_handed, ready);
+        ++m_scaledRows;
+        // A sharpened row reads two rows below it (the last row repeated).
+        const int32_t ready =
+            m_amount == 0 || m_scaledRows == m_height ? m_scaledRows : std::max(0, m_scaledRows - 2);
+        for (; m_handed < ready && !m_failed; ++m_handed) {
+            const uint8_t* row = ScaledRow(m_handed);
+            if (m_amount > 0) {
+                const uint8_t* around[5];
+                for (int32_t t = 0; t < 5; ++t)
+                    around[t] = ScaledRow(std::clamp(m_handed - 2 + t, 0, m_height - 1));
+                m_sharpener.Sharpen(around, m_sharp.data());
+                row = m_sharp.data();
+            }
+            m_failed = m_sink(&row, 1, m_width, m_height, m_data) == 0;
         }
-        if (ready <= m_handed)
-            return true;
-        const DibView& from = m_amount > 0 ? *m_sharp : *m_scaled;
-        m_out.resize(static_cast<size_t>(ready - m_handed));
-        for (int32_t y = m_handed; y < ready; ++y)
-            m_out[static_cast<size_t>(y - m_handed)] = from.Row(y);
-        const int32_t count = ready - m_handed;
-        m_handed = ready;
-        return m_sink(m_out.data(), count, m_width, m_height, m_data) != 0;
     }
 
     const int32_t m_sourceWidth, m_sourceHeight, m_width, m_height, m_amount;
     const ILRowSink m_sink;
     void* const m_data;
-    OwnedBlock m_scaledDib, m_sharpDib;
-    std::unique_ptr<DibView> m_scaled, m_sharp;
+    LineSharpener m_sharpener;
+    std::vector<uint8_t> m_scaled;  // the last kScaledRows scaled rows, row y at y % kScaledRows
+    std::vector<uint8_t> m_sharp;   // the row being handed
     bool m_copy = false;
     bool m_failed = false;
     int64_t m_boxX = 1, m_boxY = 1, m_boxedWidth = 0, m_lineFloats = 0;
@@ -549,7 +550,6 @@ private:
     std::vector<float> m_boxed, m_ring, m_line;
     float m_single[256] = {};
     std::vector<const float*> m_taps;
-    std::vector<const uint8_t*> m_out;
     int32_t m_received = 0;  // source rows
     int64_t m_boxRows = 0;   // source rows in the open box
     int64_t m_made = -1;     // the last filtered row in the ring
@@ -577,7 +577,8 @@ extern "C" IMGLIB_API ILScaleRows* ScaleRowsOpen(int32_t sourceWidth, int32_t so
             return nullptr;
         try {
             auto made = std::make_unique<isp::RowScaler>(sourceWidth, sourceHeight, width, height, amount, sink, data);
-            return made->Start() ? reinterpret_cast<ILScaleRows*>(made.release()) : nullptr;
+            made->Start();
+            return reinterpret_cast<ILScaleRows*>(made.release());
         } catch (const std::bad_alloc&) {
             return nullptr;
         }

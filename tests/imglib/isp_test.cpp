@@ -757,8 +757,9 @@ void IspTest::rowsInBandsOfEverySizeMatchTheWholePicture()
             taken += ScaleRowsPut(scaler, all.data() + y, std::min(band, rows - y));
         return taken;
     };
-    // Boxed first, Lanczos only, enlarged, and the same size (copied).
-    for (const QSize size : {QSize(37, 14), QSize(100, 40), QSize(170, 70), QSize(157, 61)}) {
+    // Boxed first, Lanczos only, enlarged, the same size (copied), and
+    // fewer rows than sharpening reads around one.
+    for (const QSize size : {QSize(37, 14), QSize(100, 40), QSize(170, 70), QSize(157, 61), QSize(37, 1), QSize(37, 2)}) {
         for (const int amount : {2, 0}) {
             const DibView want(keep(Better(keep(ScaleDib(source, size.width(), size.height())), amount, 0, 0,
                                            size.width(), size.height(), nullptr, nullptr)));
