@@ -77,8 +77,12 @@ private:
     int m_fd = -1;
     uint64_t m_fileSize = 0;
     timespec m_modified{};
+    // Room for `count` bytes in m_data, keeping the m_size read.
+    [[nodiscard]] bool Hold(size_t count);
+
     uint8_t* m_data = nullptr;
     size_t m_size = 0;
+    size_t m_mapped = 0;  // the length of m_data's mapping; 0 when malloc'd
 };
 
 }  // namespace imglib
