@@ -500,6 +500,46 @@ private Q_SLOTS:
             FreeDib(h);
     }
 
+    // The TIFF and HEIF readers' module, with libtiff and libheif, loads
+    // with the first TIFF rather than with the codec module, and goes when
+    // it goes. Beside a codec module without it, a TIFF is a format the
+    // module does not read, and the rest reads as ever.
+    void tiffAndHeifLoadOnFirstUse()
+    {
+        const QString companion = kModuleDir + QStringLiteral("/CRDE2001-tiff-heif.so");
+        const QString bmp = m_temp.filePath(QStringLiteral("first.bmp"));
+        const QString tiff = m_temp.filePath(QStringLiteral("first.tif"));
+        WriteAll(bmp, Bmp24());
+        WriteAll(tiff, Tiff24());
+        HDIB dib = nullptr;
+        QVERIFY(DLL96V1::rdbmpfiledib(bmp, 24, 0, dib, nullptr, nullptr));
+        FreeDib(dib);
+        QVERIFY(DLL96V1::Handle());
+        for (const QString& library : {companion, QStringLiteral("libtiff.so.6"), QStringLiteral("libheif.so.1")})
+            QVERIFY2(!Loaded(library), qPrintable(library));
+        dib = nullptr;
+        QVERIFY(DLL96V1::readtiffiledib(tiff, 24, 0, 0, dib, nullptr, nullptr));
+        QCOMPARE(HeaderOf(dib).biWidth, kWide);
+        QCOMPARE(TopLeft(dib), kColour);
+        FreeDib(dib);
+        QVERIFY(Loaded(companion));
+        QVERIFY(Loaded(QStringLiteral("libtiff.so.6")));
+        DLL96V1::Finalize();
+        QVERIFY(!Loaded(companion));
+
+        QTemporaryDir alone;
+        QVERIFY(QFile::copy(kModuleDir + QStringLiteral("/CRDE2001.so"), alone.filePath(QStringLiteral("CRDE2001.so"))));
+        DLL96V1::SetDllDirectory(alone.path());
+        QString format, compression;
+        int32_t width = 0, height = 0;
+        int16_t bits = 0, figure1 = 0, figure2 = 0;
+        QVERIFY(!DLL96V1::fileinfo(tiff, format, width, height, bits, figure1, figure2, compression));
+        QCOMPARE(DLL96V1::ErrorNumber(), int16_t{IL_ERR_UNSUPPORTED});
+        QVERIFY(DLL96V1::fileinfo(bmp, format, width, height, bits, figure1, figure2, compression));
+        QCOMPARE(format, QStringLiteral("BMP"));
+        DLL96V1::Finalize();
+    }
+
     void modulesThatCannotBeFound()
     {
         QTemporaryDir empty;
