@@ -56,7 +56,7 @@ private Q_SLOTS:
     void filesInTheirPlaces()
     {
         for (const char* path : {"bin/snimkorez", "bin/snimkorez-reduce", "lib/snimkorez/CRDE2001.so",
-                                 "lib/snimkorez/ISP2000.so", "lib/snimkorez/snimkorez-webengine.so",
+                                 "lib/snimkorez/CRDE2001-tiff-heif.so", "lib/snimkorez/ISP2000.so", "lib/snimkorez/snimkorez-webengine.so",
                                  "share/applications/snimkorez.desktop",
                                  "share/icons/hicolor/scalable/apps/snimkorez.svg",
                                  "share/icons/hicolor/48x48/apps/snimkorez.png",
@@ -107,7 +107,7 @@ private Q_SLOTS:
             QVERIFY2(info.out.contains(needed), needed);
         const Run contents = Start(QStringLiteral("dpkg-deb"), {QStringLiteral("--contents"), deb});
         for (const char* file : {"./usr/bin/snimkorez", "./usr/bin/snimkorez-reduce", "./usr/lib/snimkorez/CRDE2001.so",
-                                 "./usr/share/applications/snimkorez.desktop"})
+                                 "./usr/lib/snimkorez/CRDE2001-tiff-heif.so", "./usr/share/applications/snimkorez.desktop"})
             QVERIFY2(contents.out.contains(file), file);
     }
 
