@@ -22,7 +22,6 @@ namespace crde {
 
 namespace {
 
-
 // libheif's decoders, set up once before the first context (several photos
 // may be read at once) and taken down when the module is unloaded: the HEVC
 // decoder's tables would otherwise outlive the module that owns them.

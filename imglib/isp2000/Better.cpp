@@ -40,8 +40,8 @@ struct Area {
 };
 
 // Down each of `count` byte columns: the blur's vertical sum over five rows
-// and the least and greatest of the middle three. Separate arrays declared
-// apart let the compiler run it on whole vectors.
+// and the least and greatest of the middle three. The arrays are declared
+// not to overlap, so the compiler runs the loop on whole vectors.
 [[gnu::always_inline]] inline void ColumnSums(const uint8_t* __restrict r0, const uint8_t* __restrict r1,
                                               const uint8_t* __restrict r2, const uint8_t* __restrict r3,
                                               const uint8_t* __restrict r4, int64_t count, int32_t* __restrict sums,
