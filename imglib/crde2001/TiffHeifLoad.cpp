@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 
 #include <string>
+#include <utility>
 
 namespace crde {
 
@@ -52,34 +53,38 @@ private:
     const TiffHeifEntries* m_entries = nullptr;
 };
 
+// The module's entry `member`, or IL_ERR_UNSUPPORTED without the module.
+template <auto Member, class... Arguments>
+int16_t Call(Arguments&&... arguments)
+{
+    const TiffHeifEntries* e = TiffHeifModule::Entries();
+    return e ? (e->*Member)(std::forward<Arguments>(arguments)...) : int16_t{IL_ERR_UNSUPPORTED};
+}
+
 }  // namespace
 
 int16_t InfoTiff(const uint8_t* data, size_t size, int page, ImageInfo& info)
 {
-    const TiffHeifEntries* e = TiffHeifModule::Entries();
-    return e ? e->infoTiff(data, size, page, info) : int16_t{IL_ERR_UNSUPPORTED};
+    return Call<&TiffHeifEntries::infoTiff>(data, size, page, info);
 }
 
 int16_t ReadTiff(const uint8_t* data, size_t size, int page, const Progress& progress, HDIB* dib)
 {
     if (dib)
         *dib = nullptr;
-    const TiffHeifEntries* e = TiffHeifModule::Entries();
-    return e ? e->readTiff(data, size, page, progress, dib) : int16_t{IL_ERR_UNSUPPORTED};
+    return Call<&TiffHeifEntries::readTiff>(data, size, page, progress, dib);
 }
 
 int16_t InfoHeif(const uint8_t* data, size_t size, ImageInfo& info)
 {
-    const TiffHeifEntries* e = TiffHeifModule::Entries();
-    return e ? e->infoHeif(data, size, info) : int16_t{IL_ERR_UNSUPPORTED};
+    return Call<&TiffHeifEntries::infoHeif>(data, size, info);
 }
 
 int16_t ReadHeif(const uint8_t* data, size_t size, const Progress& progress, HDIB* dib)
 {
     if (dib)
         *dib = nullptr;
-    const TiffHeifEntries* e = TiffHeifModule::Entries();
-    return e ? e->readHeif(data, size, progress, dib) : int16_t{IL_ERR_UNSUPPORTED};
+    return Call<&TiffHeifEntries::readHeif>(data, size, progress, dib);
 }
 
 }  // namespace crde
