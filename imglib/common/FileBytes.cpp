@@ -1,5 +1,6 @@
 #include "FileBytes.h"
 
+#include "Sanitizer.h"
 #include "globalmem.h"
 
 #include <algorithm>
@@ -13,20 +14,6 @@
 namespace imglib {
 
 namespace {
-
-// Under AddressSanitizer every read stays in malloc's memory, whose guard
-// zones catch a decoder reading past the file's end.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kMapLargeReads = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kMapLargeReads = false;
-#else
-constexpr bool kMapLargeReads = true;
-#endif
-#else
-constexpr bool kMapLargeReads = true;
-#endif
 
 // One pread asks for at most this much; Linux gives at most about 2 GiB anyway.
 constexpr size_t kChunk = size_t{1} << 30;
@@ -105,7 +92,9 @@ bool FileBytes::ReadAt(uint64_t offset, uint8_t* out, size_t length) const
 
 bool FileBytes::Hold(size_t count)
 {
-    if ((count < GLOBALMEM_MAP_FROM || !kMapLargeReads) && m_mapped == 0) {
+    // Under AddressSanitizer every read stays in malloc's memory, whose
+    // guard zones catch a decoder reading past the file's end.
+    if ((count < GLOBALMEM_MAP_FROM || kAddressSanitizer) && m_mapped == 0) {
         void* grown = std::realloc(m_data, count);
         if (!grown)
             return false;

@@ -7,6 +7,7 @@
 #include "Dib.h"
 #include "Formats.h"
 #include "OwnedBlock.h"
+#include "Sanitizer.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -340,18 +341,6 @@ QByteArray HugeJpeg()
            QByteArray("\xff\xd9", 2);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // The process's peak resident memory so far, in MiB.
 long PeakMiB()
 {
@@ -412,7 +401,7 @@ void RasterTest::hostileFilesStayWithinMemory()
     dib.Reset();
     // The sanitizer's allocator keeps freed blocks and shadows used ones, so
     // a difference this fine is only measured in the regular build.
-    if (!kSanitized)
+    if (!imglib::kAddressSanitizer)
         QVERIFY2(grown < 24, qPrintable(QStringLiteral("interlaced png: %1 MiB").arg(grown)));
 
     using Reader = std::function<int16_t(const uint8_t*, size_t, const crde::Progress&, HDIB*)>;
